@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Runs the program with an input on standard input and checks all it writes.
 
-  dialogue.py cases [--windows] -- COMMAND...        the table in cases.txt
+  dialogue.py [--windows] cases -- COMMAND...        the table in cases.txt
   dialogue.py pause-fails -- COMMAND...              no stty or dd on PATH
-  dialogue.py long-digits [--max-rss-kib N] -- COMMAND...
+  dialogue.py [--windows] [--max-rss-kib N] long-digits -- COMMAND...
 
 COMMAND starts the program, under an emulator if need be. With --windows the
 program's lines end in CR LF and what the command processor's pause writes
@@ -95,13 +95,13 @@ def pause_fails(command):
     return not problem
 
 
-def long_digits(command, max_rss_kib):
+def long_digits(command, windows, max_rss_kib):
     # GNU time, not wait4 here: a child forked from Python inherits its
     # high-water mark of memory.
     with tempfile.NamedTemporaryFile() as peak:
         megabyte = b"7" * 2**20
         problem = verdict(*run(["time", "-f", "%M", "-o", peak.name, *command],
-                               [megabyte] * 100 + [b" 1 2"]), 2**31 - 1)
+                               [megabyte] * 100 + [b" 1 2"]), 2**31 - 1, windows)
         rss = int(peak.read().split()[-1])
     if not problem and max_rss_kib and rss > max_rss_kib:
         problem = f"peak memory {rss} KiB, more than {max_rss_kib} KiB"
@@ -121,7 +121,7 @@ def main():
     elif opts.check == "pause-fails":
         ok = pause_fails(opts.command)
     else:
-        ok = long_digits(opts.command, opts.max_rss_kib)
+        ok = long_digits(opts.command, opts.windows, opts.max_rss_kib)
     return 0 if ok else 1
 
 
