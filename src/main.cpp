@@ -20,14 +20,15 @@ int next_char() { return _getc_nolock(stdin); }
 #else
 // POSIX shells have no "pause"; this does what cmd.exe's does. At a
 // terminal it takes one key without echo or Enter (one read takes a whole
-// escape sequence) and puts the terminal back, also after Ctrl-C; otherwise
-// it takes at most one byte, so a piped run does not wait. Errors go to
-// /dev/null: a missing stty or dd only makes the pause not wait.
+// escape sequence) and puts the terminal back, also after Ctrl-C or Ctrl-\,
+// which system() has the program ignore while it waits. Otherwise it takes
+// at most one byte, so a piped run does not wait. Errors go to /dev/null:
+// a missing stty or dd only makes the pause not wait.
 constexpr char pause_command[] =
     "printf 'Press any key to continue . . . '; "
     "if [ -t 0 ]; then "
-    "t=$(stty -g); trap 'stty \"$t\"' INT; stty -icanon -echo min 1 time 0; "
-    "dd bs=64 count=1; stty \"$t\"; "
+    "t=$(stty -g); trap 'stty \"$t\"' INT QUIT; "
+    "stty -icanon -echo min 1 time 0; dd bs=64 count=1; stty \"$t\"; "
     "else dd bs=1 count=1; fi >/dev/null 2>&1; echo";
 int next_char() { return getc_unlocked(stdin); }
 #endif

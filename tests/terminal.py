@@ -87,6 +87,7 @@ def main():
     session(command, b"x")  # one key, no Enter, not echoed
     session(command, b"\x1b[A")  # a key that sends a sequence: all of it taken
     session(command, b"\x03")  # Ctrl-C at the pause
+    session(command, b"\x1c")  # Ctrl-\ at the pause
     print("the dialogue at a terminal: prompt, result, pause, settings kept")
 
 
