@@ -21,7 +21,7 @@ import threading
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
-LOWEST = -(2**31)
+LOWEST, HIGHEST = -(2**31), 2**31 - 1
 PAUSE = b"Press any key to continue . . . \n"
 CASE = re.compile(r'^(".*")\s+(-?\d+)\s*(.*)$')
 
@@ -101,7 +101,7 @@ def long_digits(command, windows, max_rss_kib):
     with tempfile.NamedTemporaryFile() as peak:
         megabyte = b"7" * 2**20
         problem = verdict(*run(["time", "-f", "%M", "-o", peak.name, *command],
-                               [megabyte] * 100 + [b" 1 2"]), 2**31 - 1, windows)
+                               [megabyte] * 100 + [b" 1 2"]), HIGHEST, windows)
         rss = int(peak.read().split()[-1])
     if not problem and max_rss_kib and rss > max_rss_kib:
         problem = f"peak memory {rss} KiB, more than {max_rss_kib} KiB"

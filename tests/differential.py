@@ -16,9 +16,8 @@ import sys
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, sys.path[0])
-from dialogue import LOWEST, run, verdict  # noqa: E402
+from dialogue import HIGHEST, LOWEST, run, verdict  # noqa: E402
 
-HIGHEST = 2**31 - 1
 SPACES = b" \t\n\v\f\r"
 JUNK = [b"x", b",", b".", b"-", b"+", b"+-", b"0x", b"\0", b"\xff", b"e5"]
 libc = ctypes.CDLL(None)
