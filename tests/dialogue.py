@@ -4,10 +4,13 @@
   dialogue.py [--windows] cases -- COMMAND...        the table in cases.txt
   dialogue.py pause-fails -- COMMAND...              no stty or dd on PATH
   dialogue.py [--windows] [--max-rss-kib N] long-digits -- COMMAND...
+  dialogue.py start -- COMMAND...                    COMMAND exits with 0
 
 COMMAND starts the program, under an emulator if need be. With --windows the
 program's lines end in CR LF and what the command processor's pause writes
-after them is not compared.
+after them is not compared. Where the host's kernel cannot start the command
+(a 32-bit Wine on a kernel without IA-32 emulation), the check exits with 77,
+the skip code.
 """
 import argparse
 import ast
@@ -24,6 +27,11 @@ from pathlib import Path
 LOWEST, HIGHEST = -(2**31), 2**31 - 1
 PAUSE = b"Press any key to continue . . . \n"
 CASE = re.compile(r'^(".*")\s+(-?\d+)\s*(.*)$')
+SKIP = 77
+
+
+class CannotStart(Exception):
+    """The kernel refused to start the command: nothing of ours ran."""
 
 
 def expected_output(largest, windows):
@@ -51,6 +59,9 @@ def run(command, chunks, args=(), env=None, timeout=60):
     out, err = proc.stdout.read(), proc.stderr.read()
     proc.wait()
     timer.cancel()
+    # What a shell or Wine's launcher says when exec() gives ENOEXEC.
+    if proc.returncode == 126 and b"Exec format error" in err:
+        raise CannotStart(err.decode(errors="replace").strip())
     return out, err, proc.returncode
 
 
@@ -111,18 +122,31 @@ def long_digits(command, windows, max_rss_kib):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("check", choices=["cases", "pause-fails", "long-digits"])
+    parser.add_argument("check",
+                        choices=["cases", "pause-fails", "long-digits", "start"])
     parser.add_argument("--windows", action="store_true")
     parser.add_argument("--max-rss-kib", type=int)
     parser.add_argument("command", nargs="+")
     opts = parser.parse_args()
+    try:
+        return 0 if check(opts) else 1
+    except CannotStart as error:
+        print(f"skipped: this host's kernel does not run 32-bit programs ({error})")
+        return SKIP
+
+
+def check(opts):
+    if opts.check == "start":
+        out, err, status = run(opts.command, [])
+        print(f"{opts.command[0]}: exit status {status}")
+        return status == 0
     if opts.check == "cases":
         ok = cases(opts.command, opts.windows)
     elif opts.check == "pause-fails":
         ok = pause_fails(opts.command)
     else:
         ok = long_digits(opts.command, opts.windows, opts.max_rss_kib)
-    return 0 if ok else 1
+    return ok
 
 
 if __name__ == "__main__":
