@@ -8,29 +8,151 @@
 #include <cstdlib>
 #include <type_traits>
 
+#if !defined(_WIN32)
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 static_assert(std::is_same_v<std::int32_t, int>, "the report prints with %d");
 
 namespace {
 
-// The one thing that differs between platforms: how to pause, and how to
-// take a character from stdio's buffer without a lock (there is one thread).
+// What differs between platforms: how to take a character from stdin
+// without stdio's lock (there is one thread), and how to wait for a key.
 #if defined(_WIN32)
-constexpr char pause_command[] = "pause";
+
 int next_char() { return _getc_nolock(stdin); }
+
+// The command processor's own pause: its text, its wait and its line end.
+// Whether it could run or not, the program ends the same way.
+void wait_for_key()
+{
+	[[maybe_unused]] const int status = std::system("pause");
+}
+
 #else
-// POSIX shells have no "pause"; this does what cmd.exe's does. At a
-// terminal it takes one key without echo or Enter (one read takes a whole
-// escape sequence) and puts the terminal back, also after Ctrl-C or Ctrl-\,
-// which system() has the program ignore while it waits. Otherwise it takes
-// at most one byte, so a piped run does not wait. Errors go to /dev/null:
-// a missing stty or dd only makes the pause not wait.
-constexpr char pause_command[] =
-    "printf 'Press any key to continue . . . '; "
-    "if [ -t 0 ]; then "
-    "t=$(stty -g); trap 'stty \"$t\"' INT QUIT; "
-    "stty -icanon -echo min 1 time 0; dd bs=64 count=1; stty \"$t\"; "
-    "else dd bs=1 count=1; fi >/dev/null 2>&1; echo";
-int next_char() { return getc_unlocked(stdin); }
+
+// Whoever started the program may have left stdin non-blocking: then "no
+// input yet" is to be waited for, not taken for the end of the input.
+bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+int next_char()
+{
+	int ch;
+	while ((ch = getc_unlocked(stdin)) == EOF && std::ferror(stdin) &&
+	       would_block()) {
+		std::clearerr(stdin);
+		pollfd in{STDIN_FILENO, POLLIN, 0};
+		(void)poll(&in, 1, -1);
+	}
+	return ch;
+}
+
+// The signal that interrupted the wait: a handler can only leave a note.
+volatile std::sig_atomic_t caught;
+
+void note_signal(int sig) { caught = sig; }
+
+// One key as it is typed: no line editing, no echo, and Ctrl-S and Ctrl-Q
+// are keys like any other, not flow control. Ctrl-C, Ctrl-\ and Ctrl-Z
+// still send their signals.
+void set_key_mode(termios settings)
+{
+	settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+	settings.c_iflag &= ~static_cast<tcflag_t>(IXON);
+	settings.c_cc[VMIN] = 1;
+	settings.c_cc[VTIME] = 0;
+	(void)tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+}
+
+constexpr std::array handled_signals{SIGINT, SIGQUIT, SIGTSTP, SIGTERM, SIGHUP};
+
+// Waits until stdin has something to read, or one of the handled signals
+// comes: those are let in only here, so that none comes between a check
+// and the wait.
+bool input_ready(const sigset_t &waiting)
+{
+	fd_set input;
+	FD_ZERO(&input);
+	FD_SET(STDIN_FILENO, &input);
+	return pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr,
+		       &waiting) > 0;
+}
+
+// Does what the signal does by default, stop the program or end it, and
+// notes it again if the program goes on.
+void act_by_default(int sig, const struct sigaction &noting)
+{
+	sigset_t just;
+	(void)sigemptyset(&just);
+	(void)sigaddset(&just, sig);
+	(void)std::signal(sig, SIG_DFL);
+	(void)raise(sig);
+	(void)sigprocmask(SIG_UNBLOCK, &just, nullptr);
+	(void)sigprocmask(SIG_BLOCK, &just, nullptr);
+	(void)sigaction(sig, &noting, nullptr);
+}
+
+// What cmd.exe's pause does: at a terminal, one key, taken whole even when
+// it sends a sequence, with the terminal's settings put back as found;
+// from anything else, at most one byte, so that a piped run ends by itself.
+// Ctrl-C and Ctrl-\ end the wait as a key does. Ctrl-Z stops the program
+// with the terminal put back, and the wait goes on after fg; SIGTERM and
+// SIGHUP end the program as they would have, once the terminal is put back.
+void wait_for_key()
+{
+	(void)std::printf("Press any key to continue . . . ");
+	(void)std::fflush(stdout);
+
+	sigset_t handled, waiting;
+	(void)sigemptyset(&handled);
+	for (const int sig : handled_signals)
+		(void)sigaddset(&handled, sig);
+	(void)sigprocmask(SIG_BLOCK, &handled, &waiting);
+	struct sigaction noting {};
+	noting.sa_handler = note_signal;
+	for (const int sig : handled_signals) {
+		struct sigaction before {};
+		// A signal ignored by whoever started the program stays
+		// ignored.
+		if (sigaction(sig, nullptr, &before) == 0 &&
+		    before.sa_handler != SIG_IGN)
+			(void)sigaction(sig, &noting, nullptr);
+	}
+
+	termios found;
+	const bool terminal = tcgetattr(STDIN_FILENO, &found) == 0;
+	if (terminal)
+		set_key_mode(found);
+	for (;;) {
+		if (input_ready(waiting)) {
+			std::array<char, 64> key;
+			if (read(STDIN_FILENO, key.data(),
+				 terminal ? key.size() : 1) >= 0 ||
+			    !would_block())
+				break;
+		} else if (errno != EINTR || caught == SIGINT ||
+			   caught == SIGQUIT) {
+			break;
+		} else {
+			if (terminal)
+				(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+			act_by_default(caught, noting);
+			if (terminal)
+				set_key_mode(found);
+		}
+	}
+	if (terminal)
+		(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+
+	(void)std::printf("\n");
+	(void)std::fflush(stdout);
+}
+
 #endif
 
 constexpr std::int32_t lowest = INT32_MIN;
@@ -67,11 +189,13 @@ bool read_number(std::int32_t &number)
 		return false;
 	}
 
-	// Stop growing one past the range: enough to clamp, and no overflow.
-	constexpr std::int64_t beyond = std::int64_t{highest} + 1;
+	// Once the value is past the range it is settled, and the rest of its
+	// digits are only skipped. Up to there it cannot overflow 64 bits.
 	std::int64_t magnitude = 0;
-	for (; is_digit(ch); ch = next_char())
-		magnitude = std::min(magnitude * 10 + (ch - '0'), beyond);
+	for (; is_digit(ch) && magnitude <= highest; ch = next_char())
+		magnitude = magnitude * 10 + (ch - '0');
+	while (is_digit(ch))
+		ch = next_char();
 	(void)std::ungetc(ch, stdin);
 
 	number = static_cast<std::int32_t>(std::clamp<std::int64_t>(
@@ -101,6 +225,6 @@ int main()
 	(void)std::printf("\n");
 	(void)std::fflush(stdout);
 
-	(void)std::system(pause_command);
+	wait_for_key();
 	return 0;
 }
