@@ -28,9 +28,11 @@ namespace {
 int next_char() { return _getc_nolock(stdin); }
 
 // The command processor's own pause: its text, its wait and its line end.
+// It writes to the console itself, so what stdout holds goes out first.
 // Whether it could run or not, the program ends the same way.
 void wait_for_key()
 {
+	(void)std::fflush(stdout);
 	[[maybe_unused]] const int status = std::system("pause");
 }
 
@@ -40,16 +42,23 @@ void wait_for_key()
 // input yet" is to be waited for, not taken for the end of the input.
 bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
-int next_char()
+int char_after_eof()
 {
-	int ch;
-	while ((ch = getc_unlocked(stdin)) == EOF && std::ferror(stdin) &&
-	       would_block()) {
+	int ch = EOF;
+	while (ch == EOF && std::ferror(stdin) && would_block()) {
 		std::clearerr(stdin);
 		pollfd in{STDIN_FILENO, POLLIN, 0};
 		(void)poll(&in, 1, -1);
+		ch = getc_unlocked(stdin);
 	}
 	return ch;
+}
+
+// Small enough to be inlined into the loops over long runs of input.
+inline int next_char()
+{
+	const int ch = getc_unlocked(stdin);
+	return ch != EOF ? ch : char_after_eof();
 }
 
 // The signal that interrupted the wait: a handler can only leave a note.
@@ -223,8 +232,6 @@ int main()
 
 	(void)std::printf("\nNajveci broj je: %d", largest);
 	(void)std::printf("\n");
-	(void)std::fflush(stdout);
-
 	wait_for_key();
 	return 0;
 }
