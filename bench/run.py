@@ -1,29 +1,45 @@
 #!/usr/bin/env python3
-"""Measures the program beside the plain scanf version of the same dialogue
-and prints the table for BENCHMARKS.md. Times are given as ratios, which
-carry from one machine to another better than seconds.
+"""Measures the program beside the previous release and the plain scanf
+version of the same dialogue, and prints the table for BENCHMARKS.md. Times
+are given as ratios, which carry from one machine to another better than
+seconds.
 
-  run.py PROGRAM BASELINE [--runs N]
+  run.py PROGRAM PREVIOUS BASELINE [--runs N]
 """
 import argparse
 import itertools
 import os
 import platform
 import re
+import statistics
 import subprocess
 import tempfile
 import time
+from pathlib import Path
 
 MiB = 2**20
 SPACES = b" \t\n\v\f\r"
 
 
-def instructions(program):
-    """Instructions the program's own process executes for one run."""
-    result = subprocess.run(
-        ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", program],
-        input=b"5 9 2", capture_output=True, check=True)
-    return int(re.search(rb"Collected : (\d+)", result.stderr)[1])
+def instructions(program, children):
+    """Instructions one piped run of "5 9 2" executes: the program's own
+    process, or it and every process it starts."""
+    # A log file a process: a child's report to stderr may go to /dev/null.
+    with tempfile.TemporaryDirectory() as logs:
+        subprocess.run(
+            ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+             f"--trace-children={'yes' if children else 'no'}",
+             f"--log-file={logs}/%p", program],
+            input=b"5 9 2", capture_output=True, check=True)
+        return sum(int(n) for log in Path(logs).iterdir()
+                   for n in re.findall(r"Collected : (\d+)", log.read_text()))
+
+
+def piped_run(program):
+    """Wall time in seconds of one whole piped run of "5 9 2"."""
+    start = time.perf_counter()
+    subprocess.run([program], input=b"5 9 2", capture_output=True, check=True)
+    return time.perf_counter() - start
 
 
 def run(program, path):
@@ -39,7 +55,7 @@ def run(program, path):
 
 def best(programs, path, runs):
     """Per program: best time, highest peak memory, the report; the programs
-    take turns, so a slow spell of the machine falls on both."""
+    take turns, so a slow spell of the machine falls on all."""
     results = {p: [] for p in programs}
     for _, program in itertools.product(range(runs), programs):
         results[program].append(run(program, path))
@@ -59,59 +75,78 @@ def make_input(directory, size, byte_run, tail):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
+    parser.add_argument("previous")
     parser.add_argument("baseline")
     parser.add_argument("--runs", type=int, default=5)
     opts = parser.parse_args()
-    ours, base = opts.program, opts.baseline
+    ours, prev, base = programs = opts.program, opts.previous, opts.baseline
     # Every kind of white space, in an order a branch predictor cannot learn.
     spaces = bytes(SPACES[(i * 2654435761 >> 7) % 6] for i in range(MiB))
     rows = []
 
-    ins = {p: instructions(p) for p in (ours, base)}
-    rows.append(("Start-up: instructions, one run of \"5 9 2\"",
-                 f"{ins[ours]:,}", f"{ins[base]:,}",
-                 f"{ins[ours] / ins[base]:.3f}", "ratio at most 1.02"))
+    def row(measure, values, show, goal=""):
+        """A row of the three values, with ours over each of the others."""
+        ratios = [f"{values[0] / v:.3f}" if show is not str else ""
+                  for v in values[1:]]
+        rows.append((measure, *map(show, values), *ratios, goal))
+
+    count = "{:,}".format
+    row("Piped run of \"5 9 2\": instructions, with children",
+        [instructions(p, True) for p in programs], count,
+        "at most 0.25 of previous")
+    times = {p: [] for p in programs}
+    for _, program in itertools.product(range(20 * opts.runs), programs):
+        times[program].append(piped_run(program))
+    row("Piped run of \"5 9 2\": wall time, median of "
+        f"{20 * opts.runs}", [statistics.median(times[p]) for p in programs],
+        lambda s: f"{s * 1000:.2f} ms", "at most 0.4 of previous")
+    row("Piped run of \"5 9 2\": instructions, the program's own process",
+        [instructions(p, False) for p in programs], count)
 
     with tempfile.TemporaryDirectory() as tmp:
         growth = {}
         for size in (64 * MiB, 128 * MiB, 256 * MiB):
             path = make_input(tmp, size, spaces, b"4 2 3")
-            growth[size] = best((ours, base), path, opts.runs)
+            growth[size] = best(programs, path, opts.runs)
             os.remove(path)
         ws = growth[256 * MiB]
-        rows.append(("256 MiB of white space, \"4 2 3\": time", "", "",
-                     f"{ws[ours][0] / ws[base][0]:.2f}", "ratio at most 1.0"))
-        rows.append(("256 MiB of white space: peak memory",
-                     f"{ws[ours][1]:,} KiB", f"{ws[base][1]:,} KiB",
-                     f"{ws[ours][1] - ws[base][1]:+,} KiB", "at most +512 KiB"))
-        rows.append(("256 MiB of white space: report",
-                     str(ws[ours][2]), str(ws[base][2]), "", "4"))
+        row("256 MiB of white space, \"4 2 3\": time",
+            [ws[p][0] for p in programs], "{:.3f} s".format,
+            "at most 1.0 of baseline")
+        row("256 MiB of white space: peak memory",
+            [ws[p][1] for p in programs], "{:,} KiB".format,
+            "at most 512 KiB above baseline")
+        row("256 MiB of white space: report", [ws[p][2] for p in programs],
+            str, "4")
 
         path = make_input(tmp, 256 * MiB, b"7" * MiB, b" 1 2")
-        digits = best((ours, base), path, opts.runs)
-        rows.append(("256 MiB of digits, \" 1 2\": peak memory",
-                     f"{digits[ours][1]:,} KiB", f"{digits[base][1]:,} KiB",
-                     "", "ours at most 4,096 KiB"))
-        rows.append(("256 MiB of digits: report", str(digits[ours][2]),
-                     str(digits[base][2]), "", "2147483647"))
-        rows.append(("256 MiB of digits: time", "", "",
-                     f"{digits[ours][0] / digits[base][0]:.2f}", ""))
+        digits = best(programs, path, opts.runs)
+        row("256 MiB of digits, \" 1 2\": time",
+            [digits[p][0] for p in programs], "{:.3f} s".format,
+            "at most 0.6 of previous")
+        row("256 MiB of digits: peak memory",
+            [digits[p][1] for p in programs], "{:,} KiB".format,
+            "ours at most 4,096 KiB")
+        row("256 MiB of digits: report", [digits[p][2] for p in programs],
+            str, "2147483647")
 
     for program, name in ((ours, "ours"), (base, "baseline")):
         t64 = growth[64 * MiB][program][0]
-        rows.append((f"White space, 64 : 128 : 256 MiB: time, {name}", "", "",
+        rows.append((f"White space, 64 : 128 : 256 MiB: time, {name}",
                      " : ".join(f"{growth[s][program][0] / t64:.2f}"
-                                for s in sorted(growth)), "1 : 2 : 4 (linear)"))
+                                for s in sorted(growth)),
+                     "", "", "", "", "1 : 2 : 4 (linear)"))
 
-    print("| measure | ours | baseline | ours / baseline | goal |")
-    print("| --- | ---: | ---: | ---: | --- |")
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
+    print("| measure | ours | previous | baseline | ours / previous "
+          "| ours / baseline | goal |")
+    print("| --- | ---: | ---: | ---: | ---: | ---: | --- |")
+    for r in rows:
+        print("| " + " | ".join(r) + " |")
     cpu = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
-    print(f"\nBest of {opts.runs} runs, the two programs taking turns; "
-          f"{cpu[1] if cpu else platform.processor()}, {os.cpu_count()} cores, "
-          f"Linux {platform.release()}, {platform.libc_ver()[0]} "
-          f"{platform.libc_ver()[1]}.")
+    print(f"\nBest of {opts.runs} runs but where a row says otherwise, the "
+          f"programs taking turns; {cpu[1] if cpu else platform.processor()}, "
+          f"{os.cpu_count()} cores, Linux {platform.release()}, "
+          f"{platform.libc_ver()[0]} {platform.libc_ver()[1]}.")
 
 
 if __name__ == "__main__":
