@@ -126,8 +126,7 @@ void wait_for_key()
 	noting.sa_handler = note_signal;
 	for (const int sig : handled_signals) {
 		struct sigaction before {};
-		// A signal ignored by whoever started the program stays
-		// ignored.
+		// What the parent has the program ignore stays ignored.
 		if (sigaction(sig, nullptr, &before) == 0 &&
 		    before.sa_handler != SIG_IGN)
 			(void)sigaction(sig, &noting, nullptr);
