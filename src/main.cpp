@@ -38,11 +38,11 @@ void wait_for_key()
 
 #else
 
-// Whoever started the program may have left stdin non-blocking: then "no
-// input yet" is to be waited for, not taken for the end of the input.
 bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
-int char_after_eof()
+// getc gave EOF: the end of the input, an error, or, where whoever started
+// the program left stdin non-blocking, no input yet, which is waited for.
+int eof_or_next_char()
 {
 	int ch = EOF;
 	while (ch == EOF && std::ferror(stdin) && would_block()) {
@@ -58,7 +58,7 @@ int char_after_eof()
 inline int next_char()
 {
 	const int ch = getc_unlocked(stdin);
-	return ch != EOF ? ch : char_after_eof();
+	return ch != EOF ? ch : eof_or_next_char();
 }
 
 // The signal that interrupted the wait: a handler can only leave a note.
