@@ -49,7 +49,7 @@ class Run:
         self.windows = windows = any(word.endswith(".exe") for word in command)
         text = b"\nUnesite 3 broja:\nNajveci broj je: %d\n" % largest
         self.expected = text.replace(b"\n", b"\r\n") if windows else text + PAUSE + b"\n"
-        if mode == "terminal":
+        if mode.startswith("terminal"):
             if not self.terminal:
                 master, slave = os.openpty()
                 ioctl(slave, termios.TIOCSCTTY, 0)
@@ -65,9 +65,11 @@ class Run:
         self.into = self.proc.stdin.fileno() if self.proc.stdin else self.out
 
     def in_child(self):
-        if self.mode == "terminal":  # the foreground job, as a shell makes it
+        if self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
             signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+            ignoring = "ignoring-int" in self.mode
+            signal.signal(signal.SIGINT, signal.SIG_IGN if ignoring else signal.SIG_DFL)
         elif self.mode == "nonblocking":
             os.set_blocking(0, False)
 
@@ -118,7 +120,7 @@ class Run:
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
         expected = self.expected[:None if status == 0 else -1]
-        if self.mode == "terminal":
+        if self.mode.startswith("terminal"):
             expected = expected.replace(b"\n", b"\r\n").replace(b":\r\n", b":5 9 2\r\n\r\n", 1)
             assert termios.tcgetattr(self.slave) == self.settings, "settings not restored"
             assert not any(ioctl(self.slave, termios.FIONREAD, bytes(4))), "input left unread"
@@ -150,7 +152,7 @@ def main():
             assert peak <= bound, f"peak memory {peak} KiB"
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
-            if mode == "terminal":
+            if mode.startswith("terminal"):
                 break  # the terminal may be unfit for the scenarios after this one
     print(*problems, sep="\n")
     print(f"{len(rows) - len(problems)} passed, {len(problems)} failed")
