@@ -82,7 +82,7 @@ def main():
     # On one core, every run alike: left to roam, runs here fall into a fast
     # and a slow kind, about 1.8 times apart.
     os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
-    ours, prev, base = programs = opts.program, opts.previous, opts.baseline
+    ours, _, base = programs = opts.program, opts.previous, opts.baseline
     # Every kind of white space, in an order a branch predictor cannot learn.
     spaces = bytes(SPACES[(i * 2654435761 >> 7) % 6] for i in range(MiB))
     rows = []
@@ -92,6 +92,14 @@ def main():
         ratios = [f"{values[0] / v:.3f}" if show is not str else ""
                   for v in values[1:]]
         rows.append((measure, *map(show, values), *ratios, goal))
+
+    def measured(name, results, time_goal, memory_goal, report):
+        """Time, peak memory and report on one input, a row each."""
+        row(f"{name}: time", [results[p][0] for p in programs],
+            "{:.3f} s".format, time_goal)
+        row(f"{name}: peak memory", [results[p][1] for p in programs],
+            "{:,} KiB".format, memory_goal)
+        row(f"{name}: report", [results[p][2] for p in programs], str, report)
 
     count = "{:,}".format
     row("Piped run of \"5 9 2\": instructions, with children",
@@ -112,26 +120,11 @@ def main():
             path = make_input(tmp, size, spaces, b"4 2 3")
             growth[size] = best(programs, path, opts.runs)
             os.remove(path)
-        ws = growth[256 * MiB]
-        row("256 MiB of white space, \"4 2 3\": time",
-            [ws[p][0] for p in programs], "{:.3f} s".format,
-            "at most 1.0 of baseline")
-        row("256 MiB of white space: peak memory",
-            [ws[p][1] for p in programs], "{:,} KiB".format,
-            "at most 512 KiB above baseline")
-        row("256 MiB of white space: report", [ws[p][2] for p in programs],
-            str, "4")
-
+        measured("256 MiB of white space, \"4 2 3\"", growth[256 * MiB],
+                 "at most 1.0 of baseline", "at most 512 KiB above baseline", "4")
         path = make_input(tmp, 256 * MiB, b"7" * MiB, b" 1 2")
-        digits = best(programs, path, opts.runs)
-        row("256 MiB of digits, \" 1 2\": time",
-            [digits[p][0] for p in programs], "{:.3f} s".format,
-            "at most 0.6 of previous")
-        row("256 MiB of digits: peak memory",
-            [digits[p][1] for p in programs], "{:,} KiB".format,
-            "ours at most 4,096 KiB")
-        row("256 MiB of digits: report", [digits[p][2] for p in programs],
-            str, "2147483647")
+        measured("256 MiB of digits, \" 1 2\"", best(programs, path, opts.runs),
+                 "at most 0.6 of previous", "ours at most 4,096 KiB", "2147483647")
 
     for program, name in ((ours, "ours"), (base, "baseline")):
         t64 = growth[64 * MiB][program][0]
