@@ -142,14 +142,15 @@ def main():
     else:
         rows = [(where, mode, steps.split(" | "), 9, "")
                 for where, mode, steps in table("scenarios.txt", r"^(\S+)\s+(.*)$")]
-    problems, timed = [], ["time", "-f", "%M", "-o", "peak"] if bound else []
+    problems, peak = [], tempfile.NamedTemporaryFile()
+    timed = ["time", "-f", "%M", "-o", peak.name] if bound else []
     for where, mode, steps, largest, args in rows:
         run = Run(mode, [*timed, *command, *shlex.split(args)], largest)
         try:
             for step in steps:
                 run.step(*step.split(" ", 1))
-            peak = bound and int(Path("peak").read_text().split()[-1])
-            assert peak <= bound, f"peak memory {peak} KiB"
+            kib = bound and int(Path(peak.name).read_text().split()[-1])
+            assert kib <= bound, f"peak memory {kib} KiB"
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
             if mode.startswith("terminal"):
