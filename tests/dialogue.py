@@ -67,11 +67,10 @@ class Run:
     def in_child(self):
         if self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
-            signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-            ignoring = "ignoring-int" in self.mode
-            signal.signal(signal.SIGINT, signal.SIG_IGN if ignoring else signal.SIG_DFL)
-        elif self.mode == "nonblocking":
-            os.set_blocking(0, False)
+        ignoring = "ignoring-int" in self.mode
+        signal.signal(signal.SIGINT, signal.SIG_IGN if ignoring else signal.SIG_DFL)
+        signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+        os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
         while select.select([self.out], [], [], wait)[0] and (chunk := os.read(self.out, 4096)):
