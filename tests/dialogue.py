@@ -143,7 +143,7 @@ def main():
                 for where, mode, steps in table("scenarios.txt", r"^(\S+)\s+(.*)$")]
     problems, peak = [], tempfile.NamedTemporaryFile()
     timed = ["time", "-f", "%M", "-o", peak.name] if bound else []
-    for where, mode, steps, largest, args in rows:
+    for ran, (where, mode, steps, largest, args) in enumerate(rows, 1):
         run = Run(mode, [*timed, *command, *shlex.split(args)], largest)
         try:
             for step in steps:
@@ -155,7 +155,7 @@ def main():
             if mode.startswith("terminal"):
                 break  # the terminal may be unfit for the scenarios after this one
     print(*problems, sep="\n")
-    print(f"{len(rows) - len(problems)} passed, {len(problems)} failed")
+    print(f"{ran - len(problems)} passed, {len(problems)} failed, {len(rows) - ran} skipped")
     return 1 if problems else 0
 
 
