@@ -63,6 +63,8 @@ class Run:
                   "stdout": open("/dev/full", "wb") if mode == "stdout-full" else stdout}
         self.proc = subprocess.Popen(command, **io, process_group=0, preexec_fn=self.in_child)
         self.into = self.proc.stdin.fileno() if self.proc.stdin else self.out
+        if not mode.startswith("terminal"):  # the program's end of its stdout pipe is its own
+            os.close(stdout)
 
     def in_child(self):
         if self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
