@@ -61,10 +61,101 @@ inline int next_char()
 	return ch != EOF ? ch : eof_or_next_char();
 }
 
-// The signal that interrupted the wait: a handler can only leave a note.
-volatile std::sig_atomic_t caught;
+// What the pause does with each signal that would end or stop the program
+// while the terminal is in key mode. The signals of the program's own
+// faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGABRT, SIGSYS) are
+// left as they are.
+enum class Effect {
+	key,  // ends the wait as a key does
+	stop, // stops the program, the terminal put back until it goes on
+	end,  // ends the program, the terminal put back first
+};
 
-void note_signal(int sig) { caught = sig; }
+struct Watched {
+	int sig;
+	Effect effect;
+};
+
+constexpr Watched fixed_signals[] = {
+    // Ctrl-C and Ctrl-\ at the terminal.
+    {SIGINT, Effect::key},
+    {SIGQUIT, Effect::key},
+    // Job control: Ctrl-Z, and a kill -TSTP, -TTIN or -TTOU.
+    {SIGTSTP, Effect::stop},
+    {SIGTTIN, Effect::stop},
+    {SIGTTOU, Effect::stop},
+    // Another process, a timer or a resource limit.
+    {SIGHUP, Effect::end},
+    {SIGALRM, Effect::end},
+    {SIGTERM, Effect::end},
+    {SIGUSR1, Effect::end},
+    {SIGUSR2, Effect::end},
+    {SIGPIPE, Effect::end},
+    {SIGXCPU, Effect::end},
+    {SIGXFSZ, Effect::end},
+    {SIGVTALRM, Effect::end},
+    {SIGPROF, Effect::end},
+#ifdef SIGPOLL
+    {SIGPOLL, Effect::end},
+#endif
+#ifdef SIGPWR
+    {SIGPWR, Effect::end},
+#endif
+};
+
+// The real-time signals all end the program; where there are none, the
+// range is empty.
+#ifdef SIGRTMIN
+int first_realtime() { return SIGRTMIN; }
+int last_realtime() { return SIGRTMAX; }
+#else
+int first_realtime() { return 1; }
+int last_realtime() { return 0; }
+#endif
+
+// One note for each signal number: every system's signals fit.
+constexpr int signal_numbers = 129;
+volatile std::sig_atomic_t noted[signal_numbers];
+
+void note_signal(int sig) { noted[sig] = 1; }
+
+Effect effect_of(int sig)
+{
+	for (const Watched &watched : fixed_signals)
+		if (watched.sig == sig)
+			return watched.effect;
+	return Effect::end;
+}
+
+// The signals the pause takes over: each watched one but those the parent
+// left ignored, which stay ignored.
+sigset_t take_over_signals()
+{
+	sigset_t taken;
+	(void)sigemptyset(&taken);
+	const auto take = [&](int sig) {
+		struct sigaction before {};
+		if (sig < signal_numbers &&
+		    sigaction(sig, nullptr, &before) == 0 &&
+		    before.sa_handler != SIG_IGN)
+			(void)sigaddset(&taken, sig);
+	};
+	for (const Watched &watched : fixed_signals)
+		take(watched.sig);
+	for (int sig = first_realtime(); sig <= last_realtime(); ++sig)
+		take(sig);
+	return taken;
+}
+
+// Has each signal of the set noted, or acted on by default again.
+void handle_signals(const sigset_t &set, void (*handler)(int))
+{
+	struct sigaction action {};
+	action.sa_handler = handler;
+	for (int sig = 1; sig < signal_numbers; ++sig)
+		if (sigismember(&set, sig) == 1)
+			(void)sigaction(sig, &action, nullptr);
+}
 
 // One key as it is typed: no line editing, no echo, and Ctrl-S and Ctrl-Q
 // are keys like any other, not flow control. Ctrl-C, Ctrl-\ and Ctrl-Z
@@ -78,11 +169,82 @@ void set_key_mode(termios settings)
 	(void)tcsetattr(STDIN_FILENO, TCSANOW, &settings);
 }
 
-constexpr std::array handled_signals{SIGINT, SIGQUIT, SIGTSTP, SIGTERM, SIGHUP};
+constexpr char pause_text[] = "Press any key to continue . . . ";
 
-// Waits until stdin has something to read, or one of the handled signals
-// comes: those are let in only here, so that none comes between a check
-// and the wait.
+// The terminal the pause has in key mode, if stdin is one, with the
+// settings it had before.
+struct Terminal {
+	bool is;
+	termios found;
+
+	void put_back() const
+	{
+		if (is)
+			(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+	}
+};
+
+// Has the signals of the set act by default, once the terminal is put
+// back: an ending one ends the program here. After a stop, when the
+// program goes on, key mode is set again, and at a terminal the text is
+// shown again, since the shell has written over it.
+void act_by_default(const sigset_t &set, const Terminal &terminal)
+{
+	terminal.put_back();
+	handle_signals(set, SIG_DFL);
+	for (int sig = 1; sig < signal_numbers; ++sig)
+		if (sigismember(&set, sig) == 1)
+			(void)raise(sig);
+	(void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
+	(void)sigprocmask(SIG_BLOCK, &set, nullptr);
+	handle_signals(set, note_signal);
+	if (terminal.is)
+		set_key_mode(terminal.found);
+	if (isatty(STDOUT_FILENO)) {
+		(void)std::printf("%s", pause_text);
+		(void)std::fflush(stdout);
+	}
+}
+
+// Acts on every signal that came in one wait, the weightiest first: one
+// that ends the program wins over a stop, and a stop over Ctrl-C or
+// Ctrl-\, which end the wait once the program goes on. Returns whether the
+// wait goes on.
+bool act_on_signals(const Terminal &terminal)
+{
+	sigset_t ending, stopping;
+	(void)sigemptyset(&ending);
+	(void)sigemptyset(&stopping);
+	bool end = false, stop = false, key = false;
+	for (int sig = 1; sig < signal_numbers; ++sig) {
+		if (!noted[sig])
+			continue;
+		noted[sig] = 0;
+		switch (effect_of(sig)) {
+		case Effect::key:
+			key = true;
+			break;
+		case Effect::stop:
+			// Several stops are one: it takes one fg to go on.
+			if (!stop)
+				(void)sigaddset(&stopping, sig);
+			stop = true;
+			break;
+		case Effect::end:
+			(void)sigaddset(&ending, sig);
+			end = true;
+			break;
+		}
+	}
+	if (end)
+		act_by_default(ending, terminal);
+	else if (stop)
+		act_by_default(stopping, terminal);
+	return !key;
+}
+
+// Waits until stdin has something to read, or a taken signal comes: those
+// are let in only here, so that none comes between a check and the wait.
 bool input_ready(const sigset_t &waiting)
 {
 	fd_set input;
@@ -92,71 +254,41 @@ bool input_ready(const sigset_t &waiting)
 		       &waiting) > 0;
 }
 
-// Does what the signal does by default, stop the program or end it, and
-// notes it again if the program goes on.
-void act_by_default(int sig, const struct sigaction &noting)
-{
-	sigset_t just;
-	(void)sigemptyset(&just);
-	(void)sigaddset(&just, sig);
-	(void)std::signal(sig, SIG_DFL);
-	(void)raise(sig);
-	(void)sigprocmask(SIG_UNBLOCK, &just, nullptr);
-	(void)sigprocmask(SIG_BLOCK, &just, nullptr);
-	(void)sigaction(sig, &noting, nullptr);
-}
-
 // What cmd.exe's pause does: at a terminal, one key, taken whole even when
 // it sends a sequence, with the terminal's settings put back as found;
 // from anything else, at most one byte, so that a piped run ends by itself.
-// Ctrl-C and Ctrl-\ end the wait as a key does. Ctrl-Z stops the program
-// with the terminal put back, and the wait goes on after fg; SIGTERM and
-// SIGHUP end the program as they would have, once the terminal is put back.
+// A signal that would end or stop the program acts as it would have, but
+// with the terminal put back first.
 void wait_for_key()
 {
-	(void)std::printf("Press any key to continue . . . ");
+	(void)std::printf("%s", pause_text);
 	(void)std::fflush(stdout);
 
-	sigset_t handled, waiting;
-	(void)sigemptyset(&handled);
-	for (const int sig : handled_signals)
-		(void)sigaddset(&handled, sig);
-	(void)sigprocmask(SIG_BLOCK, &handled, &waiting);
-	struct sigaction noting {};
-	noting.sa_handler = note_signal;
-	for (const int sig : handled_signals) {
-		struct sigaction before {};
-		// What the parent has the program ignore stays ignored.
-		if (sigaction(sig, nullptr, &before) == 0 &&
-		    before.sa_handler != SIG_IGN)
-			(void)sigaction(sig, &noting, nullptr);
-	}
+	const sigset_t taken = take_over_signals();
+	sigset_t waiting;
+	(void)sigprocmask(SIG_BLOCK, &taken, &waiting);
+	handle_signals(taken, note_signal);
 
-	termios found;
-	const bool terminal = tcgetattr(STDIN_FILENO, &found) == 0;
-	if (terminal)
-		set_key_mode(found);
+	Terminal terminal{};
+	terminal.is = tcgetattr(STDIN_FILENO, &terminal.found) == 0;
+	if (terminal.is)
+		set_key_mode(terminal.found);
 	for (;;) {
 		if (input_ready(waiting)) {
 			std::array<char, 64> key;
 			if (read(STDIN_FILENO, key.data(),
-				 terminal ? key.size() : 1) >= 0 ||
+				 terminal.is ? key.size() : 1) >= 0 ||
 			    !would_block())
 				break;
-		} else if (errno != EINTR || caught == SIGINT ||
-			   caught == SIGQUIT) {
+		} else if (errno != EINTR || !act_on_signals(terminal)) {
 			break;
-		} else {
-			if (terminal)
-				(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
-			act_by_default(caught, noting);
-			if (terminal)
-				set_key_mode(found);
 		}
 	}
-	if (terminal)
-		(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+	terminal.put_back();
 
+	// From here on every signal acts as it did before the pause.
+	handle_signals(taken, SIG_DFL);
+	(void)sigprocmask(SIG_SETMASK, &waiting, nullptr);
 	(void)std::printf("\n");
 	(void)std::fflush(stdout);
 }

@@ -39,6 +39,15 @@ def table(name, row):
             for n, line in enumerate(lines, 1) if line.strip() and line[0] != "#"]
 
 
+def signum(name):  # TERM, RTMIN+1
+    base, _, offset = name.partition("+")
+    return getattr(signal, "SIG" + base) + int(offset or 0)
+
+
+def unread(fd):
+    return int.from_bytes(ioctl(fd, termios.FIONREAD, bytes(4)), sys.byteorder)
+
+
 # One run of the program, its input fed step by step. Its stderr goes to a file: Wine's server
 # lingers for seconds with the pipes it inherited.
 class Run:
@@ -46,6 +55,7 @@ class Run:
 
     def __init__(self, mode, command, largest):
         self.mode, self.shown, self.err = mode, b"", tempfile.TemporaryFile()
+        self.pauses, self.left = 1, 0  # the pause's text shown again after each stop
         self.windows = windows = any(word.endswith(".exe") for word in command)
         text = b"\nUnesite 3 broja:\nNajveci broj je: %d\n" % largest
         self.expected = text.replace(b"\n", b"\r\n") if windows else text + PAUSE + b"\n"
@@ -75,7 +85,8 @@ class Run:
         os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
-        while select.select([self.out], [], [], wait)[0] and (chunk := os.read(self.out, 4096)):
+        while self.out and select.select([self.out], [], [], wait)[0] and (
+                chunk := os.read(self.out, 4096)):
             self.shown += chunk
 
     def until(self, condition, what):
@@ -92,10 +103,14 @@ class Run:
         if verb == "type":
             with contextlib.suppress(BrokenPipeError):  # the program has stopped reading
                 os.write(self.into, data(arg))
-        elif verb == "close":
-            self.proc.stdin.close()
+        elif verb == "close":  # the end of the input; "close output": its reader gone
+            if arg:
+                os.close(self.out)
+                self.out = None
+            else:
+                self.proc.stdin.close()
         elif verb == "signal":
-            self.proc.send_signal(getattr(signal, "SIG" + arg))
+            self.proc.send_signal(signum(arg))
         elif verb == "await":
             self.until({
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
@@ -104,14 +119,19 @@ class Run:
                     self.slave)[3] & termios.ICANON,
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
+                "frozen": lambda: self.state() == "T",
                 "stopped": lambda: self.state() == "T" and termios.tcgetattr(
                     self.slave) == self.settings}[arg], arg)
-        elif verb == "unread":  # how many bytes of the input are left in the pipe
-            left = int.from_bytes(ioctl(self.into, termios.FIONREAD, bytes(4)), sys.byteorder)
+            self.pauses += arg == "stopped"
+        elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
+            left = self.left if self.mode.startswith("terminal") else unread(self.into)
             assert left == int(arg), f"{left} bytes of the input left"
+            if self.left:
+                termios.tcflush(self.slave, termios.TCIFLUSH)
+            self.left = 0
         else:
             assert verb == "exit", f"no step {verb}"
-            self.finish(int(arg))
+            self.finish(int(arg) if arg.lstrip("-").isdigit() else -signum(arg))
 
     # What every run leaves: the whole dialogue shown, nothing on stderr, the terminal as found
     # with no input left, and no process behind.
@@ -121,10 +141,11 @@ class Run:
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
         expected = self.expected[:None if status == 0 else -1]
+        expected = expected.replace(PAUSE, PAUSE * self.pauses)
         if self.mode.startswith("terminal"):
             expected = expected.replace(b"\n", b"\r\n").replace(b":\r\n", b":5 9 2\r\n\r\n", 1)
             assert termios.tcgetattr(self.slave) == self.settings, "settings not restored"
-            assert not any(ioctl(self.slave, termios.FIONREAD, bytes(4))), "input left unread"
+            self.left = unread(self.slave)
         assert status == wanted, f"exit status {status}"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
@@ -141,8 +162,9 @@ def main():
         rows = [(where, "pipe", [f"type {spec}", "close", "exit 0"], int(largest), args)
                 for where, spec, largest, args in table("cases.txt", r'^(".*")\s+(-?\d+)\s*(.*)$')]
     else:
-        rows = [(where, mode, steps.split(" | "), 9, "")
-                for where, mode, steps in table("scenarios.txt", r"^(\S+)\s+(.*)$")]
+        rows = [(f"{where} {sig}".rstrip(), mode, steps.replace("$", sig).split(" | "), 9, "")
+                for where, mode, steps, each in table("scenarios.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
+                for sig in (each or "").split() or [""]]
     problems, peak = [], tempfile.NamedTemporaryFile()
     timed = ["time", "-f", "%M", "-o", peak.name] if bound else []
     for ran, (where, mode, steps, largest, args) in enumerate(rows, 1):
@@ -152,6 +174,10 @@ def main():
                 run.step(*step.split(" ", 1))
             kib = bound and int(Path(peak.name).read_text().split()[-1])
             assert kib <= bound, f"peak memory {kib} KiB"
+            assert not run.left, f"{run.left} bytes of input left unread"
+            if " " in where:  # one of a row's signals: a line of the table they make
+                how = "stopped, went on, then " * (run.pauses > 1) + f"status {run.proc.returncode}"
+                print(f"{where}: {how}, the terminal's settings as found")
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
             if mode.startswith("terminal"):
