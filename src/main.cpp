@@ -127,24 +127,13 @@ Effect effect_of(int sig)
 	return Effect::end;
 }
 
-// The signals the pause takes over: each watched one but those the parent
-// left ignored, which stay ignored.
-sigset_t take_over_signals()
+template <typename Each> void for_each_watched(Each each)
 {
-	sigset_t taken;
-	(void)sigemptyset(&taken);
-	const auto take = [&](int sig) {
-		struct sigaction before {};
-		if (sig < signal_numbers &&
-		    sigaction(sig, nullptr, &before) == 0 &&
-		    before.sa_handler != SIG_IGN)
-			(void)sigaddset(&taken, sig);
-	};
 	for (const Watched &watched : fixed_signals)
-		take(watched.sig);
+		each(watched.sig, watched.effect);
 	for (int sig = first_realtime(); sig <= last_realtime(); ++sig)
-		take(sig);
-	return taken;
+		if (sig < signal_numbers)
+			each(sig, Effect::end);
 }
 
 // Has each signal of the set noted, or acted on by default again.
@@ -152,9 +141,39 @@ void handle_signals(const sigset_t &set, void (*handler)(int))
 {
 	struct sigaction action {};
 	action.sa_handler = handler;
-	for (int sig = 1; sig < signal_numbers; ++sig)
+	for_each_watched([&](int sig, Effect) {
 		if (sigismember(&set, sig) == 1)
 			(void)sigaction(sig, &action, nullptr);
+	});
+}
+
+// The signals the pause takes over, blocked but for its wait, and has
+// noted. Those the parent left ignored stay ignored. Where stdin is not a
+// terminal, those that end the program are left to end it: there are no
+// settings to put back first.
+sigset_t take_over_signals(bool terminal, sigset_t &waiting)
+{
+	sigset_t taken;
+	(void)sigemptyset(&taken);
+	const auto taking = [=](Effect effect) {
+		return terminal || effect != Effect::end;
+	};
+	for_each_watched([&](int sig, Effect effect) {
+		if (taking(effect))
+			(void)sigaddset(&taken, sig);
+	});
+	(void)sigprocmask(SIG_BLOCK, &taken, &waiting);
+	struct sigaction noting {};
+	noting.sa_handler = note_signal;
+	for_each_watched([&](int sig, Effect effect) {
+		struct sigaction before {};
+		if (taking(effect) && sigaction(sig, &noting, &before) == 0 &&
+		    before.sa_handler == SIG_IGN) {
+			(void)sigaction(sig, &before, nullptr);
+			(void)sigdelset(&taken, sig);
+		}
+	});
+	return taken;
 }
 
 // One key as it is typed: no line editing, no echo, and Ctrl-S and Ctrl-Q
@@ -201,7 +220,7 @@ void act_by_default(const sigset_t &set, const Terminal &terminal)
 	if (terminal.is)
 		set_key_mode(terminal.found);
 	if (isatty(STDOUT_FILENO)) {
-		(void)std::printf("%s", pause_text);
+		(void)std::fputs(pause_text, stdout);
 		(void)std::fflush(stdout);
 	}
 }
@@ -261,16 +280,13 @@ bool input_ready(const sigset_t &waiting)
 // with the terminal put back first.
 void wait_for_key()
 {
-	(void)std::printf("%s", pause_text);
+	(void)std::fputs(pause_text, stdout);
 	(void)std::fflush(stdout);
-
-	const sigset_t taken = take_over_signals();
-	sigset_t waiting;
-	(void)sigprocmask(SIG_BLOCK, &taken, &waiting);
-	handle_signals(taken, note_signal);
 
 	Terminal terminal{};
 	terminal.is = tcgetattr(STDIN_FILENO, &terminal.found) == 0;
+	sigset_t waiting;
+	const sigset_t taken = take_over_signals(terminal.is, waiting);
 	if (terminal.is)
 		set_key_mode(terminal.found);
 	for (;;) {
@@ -289,7 +305,7 @@ void wait_for_key()
 	// From here on every signal acts as it did before the pause.
 	handle_signals(taken, SIG_DFL);
 	(void)sigprocmask(SIG_SETMASK, &waiting, nullptr);
-	(void)std::printf("\n");
+	(void)std::putchar('\n');
 	(void)std::fflush(stdout);
 }
 
@@ -347,6 +363,11 @@ bool read_number(std::int32_t &number)
 
 int main()
 {
+	// Buffers of the program's own, so that it needs no heap.
+	static char input[BUFSIZ], output[BUFSIZ];
+	(void)std::setvbuf(stdin, input, _IOFBF, sizeof input);
+	(void)std::setvbuf(stdout, output, _IOFBF, sizeof output);
+
 	(void)std::printf("\nUnesite 3 broja:");
 	(void)std::fflush(stdout);
 

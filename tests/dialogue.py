@@ -182,7 +182,7 @@ def main():
             assert not run.left, f"{run.left} bytes of input left unread"
             if " " in where:  # one of a row's signals: a line of the table they make
                 how = "stopped, went on, then " * (run.pauses > 1) + f"status {run.proc.returncode}"
-                print(f"{where}: {how}, the terminal's settings as found")
+                print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
             if mode.startswith("terminal"):
