@@ -127,47 +127,46 @@ Effect effect_of(int sig)
 	return Effect::end;
 }
 
-template <typename Each> void for_each_watched(Each each)
+// Calls each(sig) for every signal the pause may take over. Where stdin is
+// not a terminal, those that end the program are left to end it: there are
+// no settings to put back first.
+template <typename Each> void for_each_taken(bool terminal, Each each)
 {
 	for (const Watched &watched : fixed_signals)
-		each(watched.sig, watched.effect);
-	for (int sig = first_realtime(); sig <= last_realtime(); ++sig)
-		if (sig < signal_numbers)
-			each(sig, Effect::end);
+		if (terminal || watched.effect != Effect::end)
+			each(watched.sig);
+	if (!terminal)
+		return;
+	for (int sig = first_realtime();
+	     sig <= last_realtime() && sig < signal_numbers; ++sig)
+		each(sig);
 }
 
 // Has each signal of the set noted, or acted on by default again.
-void handle_signals(const sigset_t &set, void (*handler)(int))
+void handle_signals(const sigset_t &set, bool terminal, void (*handler)(int))
 {
 	struct sigaction action {};
 	action.sa_handler = handler;
-	for_each_watched([&](int sig, Effect) {
+	for_each_taken(terminal, [&](int sig) {
 		if (sigismember(&set, sig) == 1)
 			(void)sigaction(sig, &action, nullptr);
 	});
 }
 
 // The signals the pause takes over, blocked but for its wait, and has
-// noted. Those the parent left ignored stay ignored. Where stdin is not a
-// terminal, those that end the program are left to end it: there are no
-// settings to put back first.
+// noted. Those the parent left ignored stay ignored.
 sigset_t take_over_signals(bool terminal, sigset_t &waiting)
 {
 	sigset_t taken;
 	(void)sigemptyset(&taken);
-	const auto taking = [=](Effect effect) {
-		return terminal || effect != Effect::end;
-	};
-	for_each_watched([&](int sig, Effect effect) {
-		if (taking(effect))
-			(void)sigaddset(&taken, sig);
-	});
+	for_each_taken(terminal,
+		       [&](int sig) { (void)sigaddset(&taken, sig); });
 	(void)sigprocmask(SIG_BLOCK, &taken, &waiting);
 	struct sigaction noting {};
 	noting.sa_handler = note_signal;
-	for_each_watched([&](int sig, Effect effect) {
+	for_each_taken(terminal, [&](int sig) {
 		struct sigaction before {};
-		if (taking(effect) && sigaction(sig, &noting, &before) == 0 &&
+		if (sigaction(sig, &noting, &before) == 0 &&
 		    before.sa_handler == SIG_IGN) {
 			(void)sigaction(sig, &before, nullptr);
 			(void)sigdelset(&taken, sig);
@@ -210,13 +209,13 @@ struct Terminal {
 void act_by_default(const sigset_t &set, const Terminal &terminal)
 {
 	terminal.put_back();
-	handle_signals(set, SIG_DFL);
+	handle_signals(set, terminal.is, SIG_DFL);
 	for (int sig = 1; sig < signal_numbers; ++sig)
 		if (sigismember(&set, sig) == 1)
 			(void)raise(sig);
 	(void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
 	(void)sigprocmask(SIG_BLOCK, &set, nullptr);
-	handle_signals(set, note_signal);
+	handle_signals(set, terminal.is, note_signal);
 	if (terminal.is)
 		set_key_mode(terminal.found);
 	if (isatty(STDOUT_FILENO)) {
@@ -303,7 +302,7 @@ void wait_for_key()
 	terminal.put_back();
 
 	// From here on every signal acts as it did before the pause.
-	handle_signals(taken, SIG_DFL);
+	handle_signals(taken, terminal.is, SIG_DFL);
 	(void)sigprocmask(SIG_SETMASK, &waiting, nullptr);
 	(void)std::putchar('\n');
 	(void)std::fflush(stdout);
