@@ -144,8 +144,10 @@ class Run:
         self.read()
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
-        expected = self.expected[:None if status == 0 else -1]
-        expected = expected.replace(PAUSE, PAUSE * self.pauses)
+        expected = self.expected.replace(PAUSE, PAUSE * self.pauses)
+        if status != 0:  # ended by a signal: the dialogue up to the pause's text, or the prompt
+            expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
+                                else expected.index(b":") + 1]
         if self.mode.startswith("terminal"):
             if self.out == self.terminal[0]:
                 expected = expected.replace(b"\n", b"\r\n").replace(b":\r\n", b":5 9 2\r\n\r\n", 1)
