@@ -210,9 +210,10 @@ void act_by_default(const sigset_t &set, const Terminal &terminal)
 {
 	terminal.put_back();
 	handle_signals(set, terminal.is, SIG_DFL);
-	for (int sig = 1; sig < signal_numbers; ++sig)
+	for_each_taken(terminal.is, [&](int sig) {
 		if (sigismember(&set, sig) == 1)
 			(void)raise(sig);
+	});
 	(void)sigprocmask(SIG_UNBLOCK, &set, nullptr);
 	(void)sigprocmask(SIG_BLOCK, &set, nullptr);
 	handle_signals(set, terminal.is, note_signal);
