@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-# Runs the program as a pipeline or a person at a terminal would, and checks all it shows.
+# Runs the program as a pipeline, a person at a terminal or a shell with job control would, and
+# checks all it shows.
 #
 #   dialogue.py cases [--max-rss-kib=N] -- COMMAND...
 #   setsid -w dialogue.py scenarios -- COMMAND...
@@ -12,6 +13,7 @@ import ast
 import contextlib
 import os
 import re
+import resource
 import select
 import shlex
 import signal
@@ -25,6 +27,10 @@ from pathlib import Path
 
 PAUSE = b"Press any key to continue . . . "
 PATIENCE = 5  # seconds for what takes milliseconds; only a fault waits longer
+DELAY = 0.02  # a row's delay: less than the time the bytes of one key may come apart
+# Each read held back 0.3 s at its start, so that a key can go before the read takes it.
+SLOW_READS = ["strace", "-f", "-qq", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=read",
+              "-e", "inject=read:delay_enter=300000"]
 
 
 # Bytes written as "..." with Python's escapes, each maybe repeated (*N).
@@ -54,34 +60,66 @@ class Run:
     terminal = []  # master, slave, settings: one for all, as a session has one
 
     def __init__(self, mode, command, largest):
-        self.mode, self.shown, self.err = mode, b"", tempfile.TemporaryFile()
-        self.pauses, self.left = 1, 0  # the pause's text shown again after each stop
+        self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
+        self.again = 0  # times the pause's text is shown again, after a stop
         self.windows = windows = any(word.endswith(".exe") for word in command)
+        if mode in ("fifo", "write-only"):  # input that has ended before it began
+            largest = -2**31
         text = b"\nUnesite 3 broja:\nNajveci broj je: %d\n" % largest
         self.expected = text.replace(b"\n", b"\r\n") if windows else text + PAUSE + b"\n"
+        self.command = SLOW_READS + command if mode == "terminal-slow-reads" else command
+        self.folder, self.err = tempfile.TemporaryDirectory(), tempfile.TemporaryFile()
+        self.io, self.outs, self.theirs = {"stderr": self.err}, {}, []
         if mode.startswith("terminal"):
-            if not self.terminal:
+            if mode == "terminal-session":  # one of its own, for the session the program leads
+                master, slave = os.openpty()
+                self.session = [master, slave, termios.tcgetattr(slave)]
+            elif not self.terminal:
                 master, slave = os.openpty()
                 ioctl(slave, termios.TIOCSCTTY, 0)
                 signal.signal(signal.SIGTTOU, signal.SIG_IGN)
                 self.terminal += master, slave, termios.tcgetattr(slave)
-            self.out, self.slave, self.settings = self.terminal
-            io = dict.fromkeys(("stdin", "stdout", "stderr"), self.slave)
-        else:
-            io = {"stdin": subprocess.PIPE, "stderr": self.err}
-        stdout = None
+            self.into, self.slave, self.settings = getattr(self, "session", self.terminal)
+            # Each job starts with the settings the tests found, as a shell gives them.
+            termios.tcsetattr(self.slave, termios.TCSANOW, self.settings)
+            self.holder = self.settings  # as whoever holds the terminal left its settings
+            self.io = dict.fromkeys(("stdin", "stdout", "stderr"), self.slave)
+            self.outs[self.into] = "shown"
+        elif mode == "file":  # what the row types is in the file before the program starts
+            path = Path(self.folder.name, "input")
+            self.into = os.open(path, os.O_WRONLY | os.O_CREAT)
+            self.io["stdin"] = os.open(path, os.O_RDONLY)
+        elif mode == "fifo":  # one that no one ever opened to write
+            os.mkfifo(path := Path(self.folder.name, "fifo"))
+            self.io["stdin"] = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+            os.set_blocking(self.io["stdin"], True)
+        elif mode != "write-only":
+            self.io["stdin"] = subprocess.PIPE
         if mode == "stdout-full":
-            self.out, io["stdout"] = None, open("/dev/full", "wb")
-        elif mode in ("pipe", "nonblocking", "terminal-piped-out"):
-            self.out, stdout = os.pipe()
-            io["stdout"] = stdout
-        self.proc = subprocess.Popen(command, **io, process_group=0, preexec_fn=self.in_child)
-        self.into = self.proc.stdin.fileno() if self.proc.stdin else self.terminal[0]
-        if stdout:  # the program's end of its stdout pipe is its own
-            os.close(stdout)
+            self.io["stdout"] = open("/dev/full", "wb")
+        elif "stdout" not in self.io or mode == "terminal-piped-out":
+            if self.outs:
+                self.outs[self.into] = "screen"
+            out, self.io["stdout"] = os.pipe()
+            self.outs[out] = "shown"
+            self.theirs.append(self.io["stdout"])
+            if mode == "write-only":  # stdin is the end of its output pipe: largest <&1 | cat
+                self.io["stdin"] = self.io["stdout"]
+
+    def start(self):
+        session = {"start_new_session": True} if self.mode == "terminal-session" else {
+            "process_group": 0}
+        self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
+        if self.proc.stdin:
+            self.into = self.proc.stdin.fileno()
+        for fd in self.theirs:  # the program's end of its stdout pipe is its own
+            os.close(fd)
 
     def in_child(self):
-        if self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
+        if self.mode == "terminal-session":
+            ioctl(0, termios.TIOCSCTTY, 0)
+        elif self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
         ignoring = "ignoring-int" in self.mode
         signal.signal(signal.SIGINT, signal.SIG_IGN if ignoring else signal.SIG_DFL)
@@ -89,9 +127,12 @@ class Run:
         os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
-        while self.out and select.select([self.out], [], [], wait)[0] and (
-                chunk := os.read(self.out, 4096)):
-            self.shown += chunk
+        while ready := select.select(list(self.outs), [], [], wait)[0]:
+            for fd in ready:
+                if chunk := os.read(fd, 4096):
+                    setattr(self, self.outs[fd], getattr(self, self.outs[fd]) + chunk)
+                else:
+                    del self.outs[fd]
 
     def until(self, condition, what):
         deadline = time.monotonic() + PATIENCE
@@ -99,40 +140,88 @@ class Run:
             assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
             self.read(0.005)
 
+    def pid(self):  # the program's; under strace, strace's child
+        if self.mode != "terminal-slow-reads":
+            return self.proc.pid
+        children = Path(f"/proc/{self.proc.pid}/task/{self.proc.pid}/children").read_text()
+        return int(children.split()[0]) if children else self.proc.pid
+
     def state(self):
-        stat = Path(f"/proc/{self.proc.pid}/stat")
+        stat = Path(f"/proc/{self.pid()}/stat")
         return stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
 
+    def on_screen(self):
+        return self.screen if self.mode == "terminal-piped-out" else self.shown
+
+    def key_mode(self):
+        return not termios.tcgetattr(self.slave)[3] & termios.ICANON
+
+    def hold(self, settings, group):  # as a shell gives the terminal to a job, or takes it back
+        termios.tcsetattr(self.slave, termios.TCSANOW, settings)
+        os.tcsetpgrp(self.slave, group)
+        self.holder = termios.tcgetattr(self.slave)
+
+    # Takes what is left to read at the terminal, as the shell would, and counts it. A read, not
+    # FIONREAD, which misses what the terminal has not yet taken in and half a line.
+    def drain(self):
+        settings = termios.tcgetattr(self.slave)
+        reading = [*settings[:3], settings[3] & ~termios.ICANON, *settings[4:6], [*settings[6]]]
+        reading[6][termios.VMIN] = reading[6][termios.VTIME] = 0
+        if self.mode != "terminal-session":  # the tests' own terminal: read in the foreground
+            os.tcsetpgrp(self.slave, os.getpgrp())
+        termios.tcsetattr(self.slave, termios.TCSANOW, reading)
+        left = len(os.read(self.slave, 4096))
+        termios.tcsetattr(self.slave, termios.TCSANOW, settings)
+        return left
+
     def step(self, verb, arg=""):
+        if not self.proc and not (verb == "type" and self.mode == "file"):
+            self.start()
         if verb == "type":
+            if self.mode.startswith("terminal") and PAUSE not in self.shown:  # at the prompt
+                self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
             with contextlib.suppress(BrokenPipeError):  # the program has stopped reading
                 os.write(self.into, data(arg))
+        elif verb == "delay":
+            time.sleep(DELAY)
         elif verb == "close":  # the end of the input; "close output": its reader gone
             if arg:
-                os.close(self.out)
-                self.out = None
+                out = next(fd for fd, name in self.outs.items() if name == "shown")
+                os.close(out)
+                del self.outs[out]
             else:
                 self.proc.stdin.close()
         elif verb == "signal":
-            self.proc.send_signal(signum(arg))
+            os.kill(self.pid(), signum(arg))
+        elif verb == "shell":  # takes the terminal back, with readline's settings
+            lflag, iflag = termios.ECHO | termios.ICANON, termios.ICRNL | termios.INLCR
+            settings = [self.settings[0] & ~iflag, *self.settings[1:3],
+                        self.settings[3] & ~lflag, *self.settings[4:]]
+            self.hold(settings, os.getpgrp())
+        elif verb in ("fg", "bg"):
+            if verb == "fg":
+                self.hold(self.settings, self.proc.pid)
+            os.killpg(self.proc.pid, signal.SIGCONT)
         elif verb == "await":
+            self.again += arg == "again"
             self.until({
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
                 # The text first: a signal key flushes what is not yet read.
-                "key-mode": lambda: PAUSE in self.shown and not termios.tcgetattr(
-                    self.slave)[3] & termios.ICANON,
+                "key-mode": lambda: PAUSE in self.shown and self.key_mode(),
+                "again": lambda: self.on_screen().count(PAUSE) == self.again + (
+                    self.mode != "terminal-piped-out") and self.key_mode(),
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
+                "reading": lambda: self.state() == "t",
                 "frozen": lambda: self.state() == "T",
                 "stopped": lambda: self.state() == "T" and termios.tcgetattr(
-                    self.slave) == self.settings}[arg], arg)
-            self.pauses += arg == "stopped"
+                    self.slave) == self.holder}[arg], arg)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
-            left = self.left if self.mode.startswith("terminal") else unread(self.into)
+            left = self.drain() if self.mode.startswith("terminal") else unread(self.into)
             assert left == int(arg), f"{left} bytes of the input left"
-            if self.left:
-                termios.tcflush(self.slave, termios.TCIFLUSH)
-            self.left = 0
+        elif verb == "offset":  # where the program left its input file
+            offset = os.lseek(self.io["stdin"], 0, os.SEEK_CUR)
+            assert offset == int(arg), f"the input file left at {offset}"
         else:
             assert verb == "exit", f"no step {verb}"
             self.finish(int(arg) if arg.lstrip("-").isdigit() else -signum(arg))
@@ -144,15 +233,19 @@ class Run:
         self.read()
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
-        expected = self.expected.replace(PAUSE, PAUSE * self.pauses)
+        terminal = self.mode.startswith("terminal")
+        piped_out = self.mode == "terminal-piped-out"
+        expected = self.expected.replace(PAUSE, PAUSE * (1 + self.again * (terminal and not piped_out)))
         if status != 0:  # ended by a signal: the dialogue up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
-        if self.mode.startswith("terminal"):
-            if self.out == self.terminal[0]:
-                expected = expected.replace(b"\n", b"\r\n").replace(b":\r\n", b":5 9 2\r\n\r\n", 1)
-            assert termios.tcgetattr(self.slave) == self.settings, "settings not restored"
-            self.left = unread(self.slave)
+        if terminal:  # what was typed at the prompt is echoed
+            if piped_out:
+                assert self.screen == self.echo + PAUSE * self.again, f"on the screen {self.screen!r}"
+            else:
+                expected = expected.replace(b"\n", b"\r\n").replace(
+                    b":\r\n", b":" + self.echo + b"\r\n", 1)
+            assert termios.tcgetattr(self.slave) == self.holder, "settings not restored"
         assert status == wanted, f"exit status {status}"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
@@ -186,9 +279,10 @@ def main():
                 run.step(*step.split(" ", 1))
             kib = bound and int(Path(peak.name).read_text().split()[-1])
             assert kib <= bound, f"peak memory {kib} KiB"
-            assert not run.left, f"{run.left} bytes of input left unread"
+            if mode.startswith("terminal"):
+                run.step("unread", "0")
             if " " in where:  # one of a row's signals: a line of the table they make
-                how = "stopped, went on, then " * (run.pauses > 1) + f"status {run.proc.returncode}"
+                how = "stopped, went on, then " * (run.again > 0) + f"status {run.proc.returncode}"
                 print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
