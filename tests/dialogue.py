@@ -62,6 +62,7 @@ class Run:
 
     def __init__(self, mode, command, largest):
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
+        self.hung = False  # the terminal hung up: no line end after the pause, no settings
         self.again = 0  # times the pause's text is shown again, after a stop
         self.windows = windows = any(word.endswith(".exe") for word in command)
         if mode in ("fifo", "write-only"):  # input that has ended before it began
@@ -71,7 +72,7 @@ class Run:
         self.folder, self.err = tempfile.TemporaryDirectory(), tempfile.TemporaryFile()
         self.io, self.outs, self.theirs = {"stderr": self.err}, {}, []
         if mode.startswith("terminal"):
-            if mode == "terminal-session":  # one of its own, for the session the program leads
+            if mode.startswith("terminal-session"):  # its own, for the session the program leads
                 master, slave = os.openpty()
                 self.session = [master, slave, termios.tcgetattr(slave)]
             elif not self.terminal:
@@ -110,7 +111,7 @@ class Run:
         self.command = command
 
     def start(self):
-        session = {"start_new_session": True} if self.mode == "terminal-session" else {
+        session = {"start_new_session": True} if self.mode.startswith("terminal-session") else {
             "process_group": 0}
         self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
         if self.proc.stdin:
@@ -120,13 +121,14 @@ class Run:
 
     def in_child(self):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.mode == "terminal-session":
+        if self.mode.startswith("terminal-session"):
             ioctl(0, termios.TIOCSCTTY, 0)
         elif self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
-        ignoring = "ignoring-int" in self.mode
-        signal.signal(signal.SIGINT, signal.SIG_IGN if ignoring else signal.SIG_DFL)
+        signal.signal(signal.SIGINT, signal.SIG_DFL)
         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
+        if ignoring := re.search(r"-ignoring-(\w+)", self.mode):
+            signal.signal(signum(ignoring[1].upper()), signal.SIG_IGN)
         os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
@@ -170,7 +172,7 @@ class Run:
         settings = termios.tcgetattr(self.slave)
         reading = [*settings[:3], settings[3] & ~termios.ICANON, *settings[4:6], [*settings[6]]]
         reading[6][termios.VMIN] = reading[6][termios.VTIME] = 0
-        if self.mode != "terminal-session":  # the tests' own terminal: read in the foreground
+        if not self.mode.startswith("terminal-session"):  # the tests' own: read in the foreground
             os.tcsetpgrp(self.slave, os.getpgrp())
         termios.tcsetattr(self.slave, termios.TCSANOW, reading)
         left = len(os.read(self.slave, 4096))
@@ -196,6 +198,12 @@ class Run:
                 self.proc.stdin.close()
         elif verb == "signal":
             os.kill(self.pid(), signum(arg))
+        elif verb == "flush":  # what is typed and not yet read goes, as another reader takes it
+            termios.tcflush(self.slave, termios.TCIFLUSH)
+        elif verb == "hang":  # up: the terminal closes
+            os.close(self.into)
+            del self.outs[self.into]
+            self.hung = True
         elif verb == "shell":  # takes the terminal back, with readline's settings
             lflag, iflag = termios.ECHO | termios.ICANON, termios.ICRNL | termios.INLCR
             settings = [self.settings[0] & ~iflag, *self.settings[1:3],
@@ -239,7 +247,7 @@ class Run:
         terminal = self.mode.startswith("terminal")
         piped_out = self.mode == "terminal-piped-out"
         expected = self.expected.replace(PAUSE, PAUSE * (1 + self.again * (terminal and not piped_out)))
-        if status != 0:  # ended by a signal: the dialogue up to the pause's text, or the prompt
+        if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if terminal:  # what was typed at the prompt is echoed
@@ -248,7 +256,7 @@ class Run:
             else:
                 expected = expected.replace(b"\n", b"\r\n").replace(
                     b":\r\n", b":" + self.echo + b"\r\n", 1)
-            assert termios.tcgetattr(self.slave) == self.holder, "settings not restored"
+            assert self.hung or termios.tcgetattr(self.slave) == self.holder, "settings not restored"
         assert status == wanted, f"exit status {status}"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
@@ -284,7 +292,7 @@ def main():
                 run.step(*step.split(" ", 1))
             kib = bound and int(Path(peak.name).read_text().split()[-1])
             assert kib <= bound, f"peak memory {kib} KiB"
-            if mode.startswith("terminal"):
+            if mode.startswith("terminal") and not run.hung:
                 run.step("unread", "0")
             if " " in where:  # one of a row's signals: a line of the table they make
                 how = "stopped, went on, then " * (run.again > 0) + f"status {run.proc.returncode}"

@@ -57,24 +57,21 @@ void note(int sig)
 // begins, or in a UTF-8 character.
 bool ends_inside_key(const unsigned char *bytes, std::size_t size)
 {
-	enum { between, escape, csi, ss3, utf8 } state = between;
+	enum { between, escape, sequence, utf8 } state = between;
 	int more = 0; // continuation bytes the UTF-8 character still needs
 	for (std::size_t i = 0; i < size; ++i) {
 		const unsigned char ch = bytes[i];
 		switch (state) {
-		case escape: // ESC [ and ESC O begin a sequence; ESC and a key
-			     // are Alt and that key.
+		case escape: // ESC [ and ESC O begin a sequence; ESC and
+			     // another key are Alt and that key
 			if (ch == '[' || ch == 'O') {
-				state = ch == '[' ? csi : ss3;
+				state = sequence;
 				continue;
 			}
 			break;
-		case csi: // parameters up to the final byte
+		case sequence: // parameters up to a final byte
 			if (ch >= 0x40 && ch <= 0x7e)
 				state = between;
-			continue;
-		case ss3:
-			state = between;
 			continue;
 		case utf8:
 			if ((ch & 0xc0) == 0x80) {
