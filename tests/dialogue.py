@@ -224,8 +224,9 @@ class Run:
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
                 "reading": lambda: self.state() == "t",
-                "frozen": lambda: self.state() == "T",
-                "stopped": lambda: self.state() == "T" and termios.tcgetattr(
+                # Under strace a stop is a tracing stop: "t".
+                "frozen": lambda: self.state() in ("T", "t"),
+                "stopped": lambda: self.state() in ("T", "t") and termios.tcgetattr(
                     self.slave) == self.holder}[arg], arg)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
             left = self.drain() if self.mode.startswith("terminal") else unread(self.into)
