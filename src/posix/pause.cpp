@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
-#include <poll.h>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -16,6 +15,17 @@
 namespace {
 
 bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Waits until stdin has something to read, for at most the time given,
+// with the signal mask given: pselect's result.
+int stdin_ready(const timespec *patience, const sigset_t *mask)
+{
+	fd_set input;
+	FD_ZERO(&input);
+	FD_SET(STDIN_FILENO, &input);
+	return pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, patience,
+		       mask);
+}
 
 } // namespace
 
@@ -26,8 +36,7 @@ int eof_or_next_char()
 	int ch = EOF;
 	while (ch == EOF && std::ferror(stdin) && would_block()) {
 		std::clearerr(stdin);
-		pollfd in{STDIN_FILENO, POLLIN, 0};
-		(void)poll(&in, 1, -1);
+		(void)stdin_ready(nullptr, nullptr);
 		ch = getc_unlocked(stdin);
 	}
 	return ch;
@@ -107,7 +116,7 @@ enum class Taken {
 // found it, and lets each noted one act. A stop ends a round, and going on
 // begins the next.
 struct Pause {
-	bool terminal, ends, stops;
+	bool terminal, stops;
 	termios found{}, keys{};
 	sigset_t found_mask, held, taken;
 	struct sigaction actions[signal_numbers];
@@ -126,12 +135,10 @@ struct Pause {
 		keys.c_cc[VTIME] = 0;
 		(void)sigprocmask(SIG_SETMASK, nullptr, &found_mask);
 		(void)sigemptyset(&taken);
-		// A system's first process is neither ended nor stopped by a
-		// signal's default action, and a process group its session's
-		// leader leads (the program as a terminal window's own) is not
-		// stopped by job control: those signals would do nothing.
-		ends = terminal && getpid() != 1;
-		stops = ends && getpgrp() != getsid(0);
+		// A process group its session's leader leads (the program as a
+		// terminal window's own, or as a container's first process) is
+		// not stopped by job control: those signals would do nothing.
+		stops = terminal && getpgrp() != getsid(0);
 	}
 
 	void run()
@@ -270,17 +277,12 @@ struct Pause {
 		}
 	}
 
-	// Waits until stdin has something to read, for at most the time
-	// given, with the taken signals let in: pselect's result. A signal
-	// that came before is held until here, so none comes between a check
-	// and the wait.
+	// Waits for stdin with the taken signals let in. A signal that came
+	// before is held until here, so none comes between a check and the
+	// wait.
 	int ready(const timespec *patience) const
 	{
-		fd_set input;
-		FD_ZERO(&input);
-		FD_SET(STDIN_FILENO, &input);
-		return pselect(STDIN_FILENO + 1, &input, nullptr, nullptr,
-			       patience, &found_mask);
+		return stdin_ready(patience, &found_mask);
 	}
 
 	// Calls on the terminal with the taken signals let in, as the wait
@@ -322,7 +324,7 @@ struct Pause {
 		case SIGTTOU:
 			return stops ? Taken::acts : Taken::no;
 		default:
-			return ends ? Taken::acts : Taken::no;
+			return terminal ? Taken::acts : Taken::no;
 		}
 	}
 };
@@ -344,6 +346,6 @@ void wait_for_key()
 	(void)std::fflush(stdout);
 	if (!no_key_can_come())
 		Pause().run();
-	(void)std::putchar('\n');
+	(void)std::printf("\n");
 	(void)std::fflush(stdout);
 }
