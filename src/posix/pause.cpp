@@ -56,6 +56,11 @@ constexpr int signal_numbers = 129;
 volatile std::sig_atomic_t noted[signal_numbers];
 volatile std::sig_atomic_t any_noted;
 
+// How each signal the pause takes was found. Not on the stack: there,
+// stack clash protection would touch each of its five pages on the way in,
+// also in a run whose pause never waits.
+struct sigaction found_actions[signal_numbers];
+
 void note(int sig)
 {
 	noted[sig] = 1;
@@ -119,7 +124,6 @@ struct Pause {
 	bool terminal, stops;
 	termios found{}, keys{};
 	sigset_t found_mask, held, taken;
-	struct sigaction actions[signal_numbers];
 
 	Pause()
 	{
@@ -171,10 +175,11 @@ struct Pause {
 		for (int sig = 1; sig < signal_numbers; ++sig) {
 			if (sigismember(&taking, sig) != 1 ||
 			    sigismember(&taken, sig) == 1 ||
-			    sigaction(sig, &noting, &actions[sig]) != 0)
+			    sigaction(sig, &noting, &found_actions[sig]) != 0)
 				continue;
-			if (actions[sig].sa_handler == SIG_IGN)
-				(void)sigaction(sig, &actions[sig], nullptr);
+			if (found_actions[sig].sa_handler == SIG_IGN)
+				(void)sigaction(sig, &found_actions[sig],
+						nullptr);
 			else
 				(void)sigaddset(&taken, sig);
 		}
@@ -219,7 +224,7 @@ struct Pause {
 			if (sigismember(&taken, sig) != 1 ||
 			    (sig == SIGCONT && !last))
 				continue;
-			(void)sigaction(sig, &actions[sig], nullptr);
+			(void)sigaction(sig, &found_actions[sig], nullptr);
 			(void)sigdelset(&taken, sig);
 			if (noted[sig] && what(sig) == Taken::acts)
 				(void)std::raise(sig);
