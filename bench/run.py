@@ -114,7 +114,8 @@ def main():
         after one that starts a shell."""
         times = {p: [] for p in programs}
         for turn in range(100 * opts.runs):
-            for program in programs[turn % 3:] + programs[:turn % 3]:
+            first = turn % len(programs)
+            for program in programs[first:] + programs[:first]:
                 times[program].append(piped_run(program))
         row("Piped run of \"5 9 2\": wall time, median of "
             f"{100 * opts.runs}", [statistics.median(times[p]) for p in programs],

@@ -63,6 +63,8 @@ class Run:
     def __init__(self, mode, command, largest):
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
         self.hung = False  # the terminal hung up: no line end after the pause, no settings
+        self.at_terminal = mode.startswith("terminal")
+        self.own_session = mode.startswith("terminal-session")  # as a terminal window's process
         self.again = 0  # times the pause's text is shown again, after a stop
         self.windows = windows = any(word.endswith(".exe") for word in command)
         if mode in ("fifo", "write-only"):  # input that has ended before it began
@@ -71,8 +73,8 @@ class Run:
         self.expected = text.replace(b"\n", b"\r\n") if windows else text + PAUSE + b"\n"
         self.folder, self.err = tempfile.TemporaryDirectory(), tempfile.TemporaryFile()
         self.io, self.outs, self.theirs = {"stderr": self.err}, {}, []
-        if mode.startswith("terminal"):
-            if mode.startswith("terminal-session"):  # its own, for the session the program leads
+        if self.at_terminal:
+            if self.own_session:  # a terminal of its own, for the session the program leads
                 master, slave = os.openpty()
                 self.session = [master, slave, termios.tcgetattr(slave)]
             elif not self.terminal:
@@ -111,8 +113,7 @@ class Run:
         self.command = command
 
     def start(self):
-        session = {"start_new_session": True} if self.mode.startswith("terminal-session") else {
-            "process_group": 0}
+        session = {"start_new_session": True} if self.own_session else {"process_group": 0}
         self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
         if self.proc.stdin:
             self.into = self.proc.stdin.fileno()
@@ -121,9 +122,9 @@ class Run:
 
     def in_child(self):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.mode.startswith("terminal-session"):
+        if self.own_session:
             ioctl(0, termios.TIOCSCTTY, 0)
-        elif self.mode.startswith("terminal"):  # the foreground job, as a shell makes it
+        elif self.at_terminal:  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
         signal.signal(signal.SIGINT, signal.SIG_DFL)
         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
@@ -172,7 +173,7 @@ class Run:
         settings = termios.tcgetattr(self.slave)
         reading = [*settings[:3], settings[3] & ~termios.ICANON, *settings[4:6], [*settings[6]]]
         reading[6][termios.VMIN] = reading[6][termios.VTIME] = 0
-        if not self.mode.startswith("terminal-session"):  # the tests' own: read in the foreground
+        if not self.own_session:  # the tests' own terminal: read in the foreground
             os.tcsetpgrp(self.slave, os.getpgrp())
         termios.tcsetattr(self.slave, termios.TCSANOW, reading)
         left = len(os.read(self.slave, 4096))
@@ -183,7 +184,7 @@ class Run:
         if not self.proc and not (verb == "type" and self.mode == "file"):
             self.start()
         if verb == "type":
-            if self.mode.startswith("terminal") and PAUSE not in self.shown:  # at the prompt
+            if self.at_terminal and PAUSE not in self.shown:  # at the prompt
                 self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
             with contextlib.suppress(BrokenPipeError):  # the program has stopped reading
                 os.write(self.into, data(arg))
@@ -229,7 +230,7 @@ class Run:
                 "stopped": lambda: self.state() in ("T", "t") and termios.tcgetattr(
                     self.slave) == self.holder}[arg], arg)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
-            left = self.drain() if self.mode.startswith("terminal") else unread(self.into)
+            left = self.drain() if self.at_terminal else unread(self.into)
             assert left == int(arg), f"{left} bytes of the input left"
         elif verb == "offset":  # where the program left its input file
             offset = os.lseek(self.io["stdin"], 0, os.SEEK_CUR)
@@ -245,13 +246,13 @@ class Run:
         self.read()
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
-        terminal = self.mode.startswith("terminal")
         piped_out = self.mode == "terminal-piped-out"
-        expected = self.expected.replace(PAUSE, PAUSE * (1 + self.again * (terminal and not piped_out)))
+        expected = self.expected.replace(
+            PAUSE, PAUSE * (1 + self.again * (self.at_terminal and not piped_out)))
         if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
-        if terminal:  # what was typed at the prompt is echoed
+        if self.at_terminal:  # what was typed at the prompt is echoed
             if piped_out:
                 assert self.screen == self.echo + PAUSE * self.again, f"on the screen {self.screen!r}"
             else:
@@ -293,14 +294,14 @@ def main():
                 run.step(*step.split(" ", 1))
             kib = bound and int(Path(peak.name).read_text().split()[-1])
             assert kib <= bound, f"peak memory {kib} KiB"
-            if mode.startswith("terminal") and not run.hung:
+            if run.at_terminal and not run.hung:
                 run.step("unread", "0")
             if " " in where:  # one of a row's signals: a line of the table they make
                 how = "stopped, went on, then " * (run.again > 0) + f"status {run.proc.returncode}"
                 print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
-            if mode.startswith("terminal"):
+            if run.at_terminal:
                 break  # the terminal may be unfit for the scenarios after this one
     print(*problems, sep="\n")
     print(f"{ran - len(problems)} passed, {len(problems)} failed, "
