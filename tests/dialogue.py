@@ -32,6 +32,9 @@ DELAY = 0.02  # a row's delay: less than the time the bytes of one key may come 
 # takes it (+ "-P", the terminal).
 SLOW_READS = ["strace", "-f", "-qq", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=read",
               "-e", "inject=read:delay_enter=300000"]
+# Real shells, interactive, with no start-up files; their prompt shows the last status.
+SHELLS = {"bash": ["bash", "--norc", "--noprofile", "-i"], "dash": ["dash", "-i"]}
+SHELL_PROMPT = rb"(?:^|\n)<(\d+)> $"  # at the start of a line, the last on the screen
 
 
 # Bytes written as "..." with Python's escapes, each maybe repeated (*N).
@@ -63,8 +66,12 @@ class Run:
     def __init__(self, mode, command, largest):
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
         self.hung = False  # the terminal hung up: no line end after the pause, no settings
-        self.at_terminal = mode.startswith("terminal")
-        self.own_session = mode.startswith("terminal-session")  # as a terminal window's process
+        self.shell = SHELLS.get(mode)  # a real shell, which runs the program when the row says
+        self.at_terminal = mode.startswith("terminal") or bool(self.shell)
+        # As a terminal window's process, or a shell leading its session.
+        self.own_session = mode.startswith("terminal-session") or bool(self.shell)
+        self.mark = 0  # how much had been shown when the row last typed or sent a signal
+        self.prompts = {}  # each shell's settings at its prompt, by its process group
         self.again = 0  # times the pause's text is shown again, after a stop
         self.windows = windows = any(word.endswith(".exe") for word in command)
         if mode in ("fifo", "write-only"):  # input that has ended before it began
@@ -110,10 +117,13 @@ class Run:
             self.theirs.append(self.io["stdout"])
             if mode == "write-only":  # stdin is the end of its output pipe: largest <&1 | cat
                 self.io["stdin"] = self.io["stdout"]
-        self.command = command
+        self.command, self.program, self.program_pid = self.shell or command, command, None
 
     def start(self):
         session = {"start_new_session": True} if self.own_session else {"process_group": 0}
+        if self.shell:
+            env = {**os.environ, "PS1": "<$?> ", "TERM": "dumb", "HOME": self.folder.name}
+            session.update(cwd=self.folder.name, env={k: v for k, v in env.items() if k != "ENV"})
         self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
         if self.proc.stdin:
             self.into = self.proc.stdin.fileno()
@@ -128,8 +138,12 @@ class Run:
             os.tcsetpgrp(0, os.getpgrp())
         signal.signal(signal.SIGINT, signal.SIG_DFL)
         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-        if ignoring := re.search(r"-ignoring-(\w+)", self.mode):
-            signal.signal(signum(ignoring[1].upper()), signal.SIG_IGN)
+        if how := re.search(r"-(ignoring|blocking)-(\w+)", self.mode):
+            sig = signum(how[2].upper())
+            if how[1] == "ignoring":
+                signal.signal(sig, signal.SIG_IGN)
+            else:
+                signal.pthread_sigmask(signal.SIG_BLOCK, [sig])
         os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
@@ -146,7 +160,14 @@ class Run:
             assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
             self.read(0.005)
 
-    def pid(self):  # the program's; under strace, strace's child
+    def pid(self):  # the program's; under strace, strace's child; under a shell, its child's
+        if self.shell:
+            cmdline = "\0".join(self.program) + "\0"
+            for path in Path("/proc").glob("[0-9]*/cmdline") if not self.program_pid else []:
+                with contextlib.suppress(OSError):
+                    if path.read_text() == cmdline:
+                        self.program_pid = int(path.parent.name)
+            return self.program_pid
         if self.mode != "terminal-slow-reads":
             return self.proc.pid
         children = Path(f"/proc/{self.proc.pid}/task/{self.proc.pid}/children").read_text()
@@ -159,8 +180,13 @@ class Run:
     def on_screen(self):
         return self.screen if self.mode == "terminal-piped-out" else self.shown
 
-    def key_mode(self):
-        return not termios.tcgetattr(self.slave)[3] & termios.ICANON
+    def prompt(self):  # the real shell's, the last thing on the screen, new since the mark
+        shown = re.search(SHELL_PROMPT, self.shown)
+        return shown if shown and shown.start(1) > self.mark else None
+
+    def key_mode(self):  # the pause's: -icanon -echo -ixon, which no shell sets
+        iflag, _, _, lflag, *_ = termios.tcgetattr(self.slave)
+        return not (lflag & (termios.ICANON | termios.ECHO) or iflag & termios.IXON)
 
     def hold(self, settings, group):  # as a shell gives the terminal to a job, or takes it back
         termios.tcsetattr(self.slave, termios.TCSANOW, settings)
@@ -180,14 +206,26 @@ class Run:
         termios.tcsetattr(self.slave, termios.TCSANOW, settings)
         return left
 
+    def press(self, keys):  # what shows from here on comes of the keys, or of what goes with them
+        self.read()
+        self.mark = len(self.shown)
+        with contextlib.suppress(BrokenPipeError):  # the program has stopped reading
+            os.write(self.into, keys)
+
     def step(self, verb, arg=""):
         if not self.proc and not (verb == "type" and self.mode == "file"):
             self.start()
         if verb == "type":
             if self.at_terminal and PAUSE not in self.shown:  # at the prompt
                 self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
-            with contextlib.suppress(BrokenPipeError):  # the program has stopped reading
-                os.write(self.into, data(arg))
+            self.press(data(arg))
+        elif verb in ("run", "stty"):  # typed to the shell: the program, or stty, with ARGS
+            self.step("await", "shell")
+            self.press(f"{shlex.join(self.program) if verb == 'run' else verb} {arg}\r".encode())
+            if verb == "stty":  # the shell's settings at its prompt change
+                self.until(self.prompt, "the prompt")
+                del self.prompts[os.tcgetpgrp(self.into)]
+                self.step("await", "shell")
         elif verb == "delay":
             time.sleep(DELAY)
         elif verb == "close":  # the end of the input; "close output": its reader gone
@@ -197,8 +235,12 @@ class Run:
                 del self.outs[out]
             else:
                 self.proc.stdin.close()
-        elif verb == "signal":
-            os.kill(self.pid(), signum(arg))
+        elif verb == "signal":  # NAME, or NAME shell: to the shell that runs the program
+            name, _, whom = arg.partition(" ")
+            self.press(b"")  # nothing typed; what shows from here on comes of the signal
+            pid = self.pid()
+            os.kill(int(Path(f"/proc/{pid}/stat").read_text().rsplit(") ")[1].split()[1])
+                    if whom else pid, signum(name))
         elif verb == "flush":  # what is typed and not yet read goes, as another reader takes it
             termios.tcflush(self.slave, termios.TCIFLUSH)
         elif verb == "hang":  # up: the terminal closes
@@ -216,19 +258,30 @@ class Run:
             os.killpg(self.proc.pid, signal.SIGCONT)
         elif verb == "await":
             self.again += arg == "again"
-            self.until({
+            conditions = {
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
                 # The text first: a signal key flushes what is not yet read.
-                "key-mode": lambda: PAUSE in self.shown and self.key_mode(),
-                "again": lambda: self.on_screen().count(PAUSE) == self.again + (
-                    self.mode != "terminal-piped-out") and self.key_mode(),
+                "key-mode": lambda: (PAUSE in self.shown or self.shell) and self.key_mode(),
+                "again": lambda: self.on_screen().count(b"\r" + PAUSE) == self.again
+                and self.key_mode(),
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
+                "waiting": lambda: self.state() == "S" and termios.tcgetattr(
+                    self.slave) == self.holder,
+                "shell": self.prompt,
                 "reading": lambda: self.state() == "t",
                 # Under strace a stop is a tracing stop: "t".
                 "frozen": lambda: self.state() in ("T", "t"),
                 "stopped": lambda: self.state() in ("T", "t") and termios.tcgetattr(
-                    self.slave) == self.holder}[arg], arg)
+                    self.slave) == self.holder}
+            if arg.startswith('"'):  # that text shown
+                conditions[arg] = lambda: data(arg) in self.shown
+            self.until(conditions[arg], arg)
+            if arg == "shell":  # with the settings it had at its last prompt
+                self.status = int(self.prompt()[1])
+                self.holder = self.prompts.setdefault(os.tcgetpgrp(self.into),
+                                                      termios.tcgetattr(self.slave))
+                assert termios.tcgetattr(self.slave) == self.holder, "the shell's settings changed"
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
             left = self.drain() if self.at_terminal else unread(self.into)
             assert left == int(arg), f"{left} bytes of the input left"
@@ -240,21 +293,39 @@ class Run:
             self.finish(int(arg) if arg.lstrip("-").isdigit() else -signum(arg))
 
     # What every run leaves: the whole dialogue shown, nothing on stderr, the terminal as found
-    # with no input left, and no process behind.
+    # with no input left, and no process behind. Under a real shell: the shell's prompt on a line
+    # of its own, with the status and the settings it must have; the shell then exits.
     def finish(self, wanted):
+        if self.shell:
+            self.step("await", "shell")
+            assert self.status == (wanted if wanted >= 0 else 128 - wanted), f"status {self.status}"
+            out = Path(self.folder.name, "out")  # where the row sent the program's stdout
+            assert not out.exists() or out.read_bytes() == self.expected, f"out {out.read_bytes()}"
+            os.write(self.into, b"exit\r")
         status = self.proc.wait(PATIENCE)
         self.read()
+        if not self.shell:
+            self.status = status
+            self.check_dialogue(status, wanted)
+        # Wine's server outlives a run by design. A zombie is not counted: an orphan's stays until
+        # the first process reaps it, which some containers' never do.
+        assert self.windows or subprocess.run(["pgrep", "-r", "D,R,S,T,t", "-s" if self.own_session
+                                               else "-g", str(self.proc.pid)]).returncode, \
+            "a process left behind"
+
+    def check_dialogue(self, status, wanted):
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
         piped_out = self.mode == "terminal-piped-out"
-        expected = self.expected.replace(
-            PAUSE, PAUSE * (1 + self.again * (self.at_terminal and not piped_out)))
+        again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
+        expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not piped_out))
         if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
             if piped_out:
-                assert self.screen == self.echo + PAUSE * self.again, f"on the screen {self.screen!r}"
+                assert self.screen == self.echo + again + b"\r\n" * (self.again > 0), \
+                    f"on the screen {self.screen!r}"
             else:
                 expected = expected.replace(b"\n", b"\r\n").replace(
                     b":\r\n", b":" + self.echo + b"\r\n", 1)
@@ -262,9 +333,6 @@ class Run:
         assert status == wanted, f"exit status {status}"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
-        # Wine's server outlives a run by design.
-        assert self.windows or subprocess.run(["pgrep", "-g", str(self.proc.pid)]).returncode, \
-            "a process left behind"
 
 
 def main():
@@ -275,7 +343,7 @@ def main():
         rows = [(where, "pipe", [f"type {spec}", "close", "exit 0"], int(largest), args)
                 for where, spec, largest, args in table("cases.txt", r'^(".*")\s+(-?\d+)\s*(.*)$')]
     else:
-        rows = [(f"{where} {sig}".rstrip(), mode, steps.replace("$", sig).split(" | "), 9, "")
+        rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), steps.replace("$", sig).split(" | "), 9, "")
                 for where, mode, steps, each in table("scenarios.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
                 for sig in (each or "").split() or [""]]
     # qemu-user keeps some of the host's real-time signals for itself and numbers the program's
@@ -297,7 +365,7 @@ def main():
             if run.at_terminal and not run.hung:
                 run.step("unread", "0")
             if " " in where:  # one of a row's signals: a line of the table they make
-                how = "stopped, went on, then " * (run.again > 0) + f"status {run.proc.returncode}"
+                how = "stopped, went on, then " * (run.again > 0) + f"status {run.status}"
                 print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")

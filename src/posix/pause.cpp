@@ -3,10 +3,13 @@
 
 #include "console.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <fcntl.h>
+#include <iterator>
 #include <sys/select.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -44,11 +47,19 @@ int eof_or_next_char()
 
 namespace {
 
-constexpr char pause_text[] = "Press any key to continue . . . ";
+// Drawn again from the start of its line, so that it never stands twice on
+// one line.
+constexpr char redrawn[] = "\rPress any key to continue . . . ";
+constexpr const char *pause_text = redrawn + 1;
 
 // The bytes of one key may come apart on a slow line by this much, as
 // vim's ttimeoutlen has it: 100 ms.
 constexpr timespec key_bytes_apart{0, 100'000'000};
+
+// How often a job that cannot stop in the background asks whether it has
+// the terminal again: bash's fg sends no SIGCONT to a job that runs. Soon
+// enough that the pause seems to come back at once.
+constexpr timespec background_check{0, 100'000'000};
 
 // Signal numbers are below this on every system: FreeBSD's end at 128.
 constexpr int signal_numbers = 129;
@@ -107,6 +118,17 @@ bool ends_inside_key(const unsigned char *bytes, std::size_t size)
 	return state != between;
 }
 
+// Terminal settings compared by what POSIX says they hold.
+bool same(const termios &a, const termios &b)
+{
+	return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+	       a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+	       std::equal(std::begin(a.c_cc), std::end(a.c_cc),
+			  std::begin(b.c_cc)) &&
+	       cfgetispeed(&a) == cfgetispeed(&b) &&
+	       cfgetospeed(&a) == cfgetospeed(&b);
+}
+
 // What the pause does with a signal it takes.
 enum class Taken {
 	no,
@@ -116,28 +138,31 @@ enum class Taken {
 };
 
 // The pause, in rounds as readpassphrase(3) reads a passphrase: a round
-// takes the signals, sets key mode, shows the text again after a stop, and
-// waits; then it puts the terminal back, gives every signal back as it
-// found it, and lets each noted one act. A stop ends a round, and going on
-// begins the next.
+// takes the signals, and in the foreground reads the terminal's settings,
+// sets key mode, shows the text again after a stop, and waits; then it
+// puts the settings back, gives every signal back as it found it, and lets
+// each noted one act. A stop ends a round, and going on begins the next.
 struct Pause {
 	bool terminal, stops;
-	termios found{}, keys{};
-	sigset_t found_mask, held, taken;
+	sigset_t found_mask, let_in, held, taken;
+	int screen = -1; // the text's descriptor on the key's terminal
+	bool screen_opened = false, stdout_elsewhere = false;
+	// The text may have been written over: after a continue, or a round
+	// in the background.
+	bool redraw = false;
+	// A stop by SIGTTIN was tried, and no continue has come since: it did
+	// nothing, as in a group no shell stops.
+	bool stop_tried = false;
 
 	Pause()
 	{
-		terminal = tcgetattr(STDIN_FILENO, &found) == 0;
-		keys = found;
-		// One key as it is typed: no line editing, no echo, and Ctrl-S
-		// and Ctrl-Q are keys like any other, not flow control. Ctrl-C,
-		// Ctrl-\ and Ctrl-Z still send their signals. A read returns at
-		// once, with what there is: the wait is pselect's alone.
-		keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-		keys.c_iflag &= ~static_cast<tcflag_t>(IXON);
-		keys.c_cc[VMIN] = 0;
-		keys.c_cc[VTIME] = 0;
+		termios settings;
+		terminal = tcgetattr(STDIN_FILENO, &settings) == 0;
 		(void)sigprocmask(SIG_SETMASK, nullptr, &found_mask);
+		// Going on cannot be held off, so SIGCONT is always let in:
+		// the pause learns of every continue.
+		let_in = found_mask;
+		(void)sigdelset(&let_in, SIGCONT);
 		(void)sigemptyset(&taken);
 		// A process group its session's leader leads (the program as a
 		// terminal window's own, or as a container's first process) is
@@ -149,19 +174,29 @@ struct Pause {
 	{
 		for (bool key = false; !key;) {
 			take();
-			const bool continued = noted[SIGCONT] != 0;
+			if (noted[SIGCONT]) {
+				redraw = true;
+				stop_tried = false;
+			}
 			for (auto &sig : noted)
 				sig = 0;
 			any_noted = 0;
-			key = round(continued);
+			key = round();
 			give_back(key);
 		}
+		// The line the text was shown again on ends there too.
+		if (screen >= 0 && stdout_elsewhere) {
+			[[maybe_unused]] const ssize_t ended =
+			    write(screen, "\n", 1);
+		}
+		if (screen_opened)
+			(void)close(screen);
 	}
 
 	// Has each signal the pause takes noted, and held but while the
 	// pause waits or calls on the terminal. Those that whoever started
-	// the program left ignored stay ignored; SIGCONT, once taken, stays
-	// so until the pause ends.
+	// the program left ignored stay ignored, but SIGCONT, which is only
+	// noted; once taken, SIGCONT stays so until the pause ends.
 	void take()
 	{
 		sigset_t taking;
@@ -177,7 +212,8 @@ struct Pause {
 			    sigismember(&taken, sig) == 1 ||
 			    sigaction(sig, &noting, &found_actions[sig]) != 0)
 				continue;
-			if (found_actions[sig].sa_handler == SIG_IGN)
+			if (found_actions[sig].sa_handler == SIG_IGN &&
+			    sig != SIGCONT)
 				(void)sigaction(sig, &found_actions[sig],
 						nullptr);
 			else
@@ -187,30 +223,112 @@ struct Pause {
 	}
 
 	// One round; returns whether a key came, or the input ended.
-	bool round(bool continued)
+	bool round()
 	{
-		const bool key_mode =
-		    terminal &&
-		    on_terminal([&] {
-			    return tcsetattr(STDIN_FILENO, TCSANOW, &keys);
-		    }) == 0;
-		// After a stop the shell has written over the text: it goes
-		// again to the terminal the key comes from, whatever stdout is.
-		if (key_mode && continued && !any_noted)
-			(void)on_terminal([] {
-				return write(STDIN_FILENO, pause_text,
-					     sizeof pause_text - 1);
-			});
+		// The terminal is asked, not a signal that may be switched off:
+		// without job control (not the controlling terminal) it is the
+		// program's; hung up, no key can come.
+		const pid_t holder = tcgetpgrp(STDIN_FILENO);
+		if (holder < 0 && errno != ENOTTY)
+			return true;
+		// In the background the terminal is left alone: the pause stops
+		// as cat does, by SIGTTIN, or where that cannot stop it
+		// (ignored, held off, or tried in vain) waits to have the
+		// terminal again.
+		if (holder >= 0 && holder != getpgrp()) {
+			redraw = true;
+			if (!stop_tried && stoppable(SIGTTIN)) {
+				stop_tried = true;
+				note(SIGTTIN);
+			} else {
+				(void)pselect(0, nullptr, nullptr, nullptr,
+					      &background_check, &let_in);
+			}
+			return false;
+		}
+		termios found, keys;
+		const bool key_mode = tcgetattr(STDIN_FILENO, &found) == 0 &&
+				      set_key_mode(found, keys);
+		if (key_mode && redraw && !any_noted)
+			show_again();
 		const bool key = wait();
-		// A job in the background leaves the settings alone: its shell
-		// has put its own.
-		while (key_mode &&
-		       on_terminal([&] {
-			       return tcsetattr(STDIN_FILENO, TCSANOW, &found);
-		       }) != 0 &&
-		       errno == EINTR && !noted[SIGTTOU])
-			continue;
+		if (key_mode)
+			put_back(found, keys);
 		return key || noted[SIGINT] || noted[SIGQUIT];
+	}
+
+	// Sets key mode, made from the settings found, so that what was set
+	// while the program was stopped stays: one key as it is typed, no line
+	// editing, no echo, and Ctrl-S and Ctrl-Q are keys like any other, not
+	// flow control. Ctrl-C, Ctrl-\ and Ctrl-Z still send their signals. A
+	// read returns at once, with what there is: the wait is pselect's
+	// alone. Keys become what the terminal then has.
+	bool set_key_mode(const termios &found, termios &keys) const
+	{
+		keys = found;
+		keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+		keys.c_iflag &= ~static_cast<tcflag_t>(IXON);
+		keys.c_cc[VMIN] = 0;
+		keys.c_cc[VTIME] = 0;
+		return on_terminal([&] {
+			       return tcsetattr(STDIN_FILENO, TCSANOW, &keys);
+		       }) == 0 &&
+		       tcgetattr(STDIN_FILENO, &keys) == 0;
+	}
+
+	// The settings go back while the terminal still has the key mode the
+	// pause set, also where it has been taken from the job (a shell that
+	// hangs up takes it at once); settings someone has set since are left
+	// alone. SIGTTOU is held off, so that the terminal lets the call
+	// through from the background.
+	void put_back(const termios &found, const termios &keys) const
+	{
+		sigset_t quiet = held;
+		(void)sigaddset(&quiet, SIGTTOU);
+		(void)sigprocmask(SIG_SETMASK, &quiet, nullptr);
+		termios now;
+		if (tcgetattr(STDIN_FILENO, &now) == 0 && same(now, keys))
+			(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+		(void)sigprocmask(SIG_SETMASK, &held, nullptr);
+	}
+
+	// After a stop the shell has written over the text: it is drawn again
+	// on the terminal the key comes from, whatever stdout is.
+	void show_again()
+	{
+		if (screen < 0)
+			find_screen();
+		(void)on_terminal(
+		    [&] { return write(screen, redrawn, sizeof redrawn - 1); });
+		redraw = false;
+	}
+
+	// A descriptor open for writing on the key's terminal: stdin where it
+	// is open so, else stdout or stderr where they are that terminal, else
+	// the terminal opened anew (stdin may be </dev/tty, read-only).
+	void find_screen()
+	{
+		struct stat key, other;
+		if (fstat(STDIN_FILENO, &key) != 0)
+			return;
+		const auto on_key_terminal = [&](int fd) {
+			return fstat(fd, &other) == 0 &&
+			       other.st_rdev == key.st_rdev;
+		};
+		stdout_elsewhere = !on_key_terminal(STDOUT_FILENO);
+		for (const int fd :
+		     {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+			const int flags = fcntl(fd, F_GETFL);
+			if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
+			    on_key_terminal(fd)) {
+				screen = fd;
+				return;
+			}
+		}
+		const char *name = ttyname(STDIN_FILENO);
+		screen =
+		    name ? open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
+		screen_opened = screen >= 0;
 	}
 
 	// Gives back every signal taken, and all of the mask, as found, but
@@ -229,7 +347,8 @@ struct Pause {
 			if (noted[sig] && what(sig) == Taken::acts)
 				(void)std::raise(sig);
 		}
-		(void)sigprocmask(SIG_SETMASK, &found_mask, nullptr);
+		(void)sigprocmask(SIG_SETMASK, last ? &found_mask : &let_in,
+				  nullptr);
 	}
 
 	// Waits for a key, and takes it whole. Returns false when a signal
@@ -237,6 +356,9 @@ struct Pause {
 	bool wait()
 	{
 		std::array<unsigned char, 64> key;
+		// From anything but a terminal one byte, so that a piped run
+		// ends by itself.
+		const std::size_t size = terminal ? key.size() : 1;
 		while (!any_noted) {
 			const int ready_now = ready(nullptr);
 			if (ready_now < 0 && errno != EINTR)
@@ -245,15 +367,12 @@ struct Pause {
 				continue;
 			// At a terminal in key mode the read cannot block: a
 			// key that Ctrl-C flushed, or that another reader took,
-			// sends the pause back to its wait. From anything else
-			// it reads at most one byte, so that a piped run ends
-			// by itself.
+			// sends the pause back to its wait.
 			const ssize_t got = on_terminal([&] {
-				return read(STDIN_FILENO, key.data(),
-					    terminal ? key.size() : 1);
+				return read(STDIN_FILENO, key.data(), size);
 			});
 			if (got > 0) {
-				take_whole(key.data(), key.size(), got);
+				take_whole(key.data(), size, got);
 				return true;
 			}
 			// The end of the input, an error, or a terminal that
@@ -287,23 +406,29 @@ struct Pause {
 	// wait.
 	int ready(const timespec *patience) const
 	{
-		return stdin_ready(patience, &found_mask);
+		return stdin_ready(patience, &let_in);
 	}
 
 	// Calls on the terminal with the taken signals let in, as the wait
 	// has them. One that comes is noted and cuts the call short with
-	// EINTR; that is also how SIGTTOU and SIGTTIN come for a job in the
-	// background, which then stops as it would have without the pause,
-	// without touching the terminal's settings or its screen.
+	// EINTR.
 	template <typename Call>
 	auto on_terminal(Call call) const -> decltype(call())
 	{
-		(void)sigprocmask(SIG_SETMASK, &found_mask, nullptr);
+		(void)sigprocmask(SIG_SETMASK, &let_in, nullptr);
 		const auto result = call();
 		const int error = errno;
 		(void)sigprocmask(SIG_SETMASK, &held, nullptr);
 		errno = error;
 		return result;
+	}
+
+	// A signal can stop the program where it was taken, and so not
+	// ignored, and not held off by whoever started it.
+	bool stoppable(int sig) const
+	{
+		return sigismember(&taken, sig) == 1 &&
+		       sigismember(&found_mask, sig) != 1;
 	}
 
 	// Where stdin is no terminal there are no settings to put back, and
