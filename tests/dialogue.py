@@ -132,8 +132,9 @@ class Run:
 
     def in_child(self):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.own_session:
-            ioctl(0, termios.TIOCSCTTY, 0)
+        if self.own_session:  # the terminal its controlling one, unless the mode says not
+            if not self.mode.endswith("no-ctty"):
+                ioctl(0, termios.TIOCSCTTY, 0)
         elif self.at_terminal:  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
         signal.signal(signal.SIGINT, signal.SIG_DFL)
@@ -235,12 +236,13 @@ class Run:
                 del self.outs[out]
             else:
                 self.proc.stdin.close()
-        elif verb == "signal":  # NAME, or NAME shell: to the shell that runs the program
+        elif verb == "signal":  # to the program; NAME shell, NAME session: to a real shell
             name, _, whom = arg.partition(" ")
             self.press(b"")  # nothing typed; what shows from here on comes of the signal
-            pid = self.pid()
-            os.kill(int(Path(f"/proc/{pid}/stat").read_text().rsplit(") ")[1].split()[1])
-                    if whom else pid, signum(name))
+            pid = self.proc.pid if whom == "session" else self.pid()
+            if whom == "shell":  # the one that runs the program
+                pid = int(Path(f"/proc/{pid}/stat").read_text().rsplit(") ")[1].split()[1])
+            os.kill(pid, signum(name))
         elif verb == "flush":  # what is typed and not yet read goes, as another reader takes it
             termios.tcflush(self.slave, termios.TCIFLUSH)
         elif verb == "hang":  # up: the terminal closes
@@ -266,6 +268,7 @@ class Run:
                 and self.key_mode(),
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
+                "gone": lambda: self.state() in (False, "Z"),
                 "waiting": lambda: self.state() == "S" and termios.tcgetattr(
                     self.slave) == self.holder,
                 "shell": self.prompt,
@@ -299,6 +302,8 @@ class Run:
         if self.shell:
             self.step("await", "shell")
             assert self.status == (wanted if wanted >= 0 else 128 - wanted), f"status {self.status}"
+            assert wanted or self.shown[self.shown.rindex(PAUSE):].startswith(PAUSE + b"\r\n<"), \
+                "the text's line not ended once before the shell's prompt"
             out = Path(self.folder.name, "out")  # where the row sent the program's stdout
             assert not out.exists() or out.read_bytes() == self.expected, f"out {out.read_bytes()}"
             os.write(self.into, b"exit\r")

@@ -147,11 +147,10 @@ struct Pause {
 	sigset_t found_mask, let_in, held, taken;
 	int screen = -1; // the text's descriptor on the key's terminal
 	bool screen_opened = false, stdout_elsewhere = false;
-	// The text may have been written over: after a continue, or a round
-	// in the background.
+	// The text may have been written over: after a continue.
 	bool redraw = false;
 	// A stop by SIGTTIN was tried, and no continue has come since: it did
-	// nothing, as in a group no shell stops.
+	// nothing.
 	bool stop_tried = false;
 
 	Pause()
@@ -225,19 +224,15 @@ struct Pause {
 	// One round; returns whether a key came, or the input ended.
 	bool round()
 	{
-		// The terminal is asked, not a signal that may be switched off:
-		// without job control (not the controlling terminal) it is the
-		// program's; hung up, no key can come.
+		// The terminal is asked, not a signal that may be switched off.
+		// In the background it is left alone: the pause stops as cat
+		// does, by SIGTTIN; where that did nothing (SIGTTIN ignored or
+		// held off, a group no shell stops) it waits to have the
+		// terminal again. Without job control (not the controlling
+		// terminal) the terminal is the program's.
 		const pid_t holder = tcgetpgrp(STDIN_FILENO);
-		if (holder < 0 && errno != ENOTTY)
-			return true;
-		// In the background the terminal is left alone: the pause stops
-		// as cat does, by SIGTTIN, or where that cannot stop it
-		// (ignored, held off, or tried in vain) waits to have the
-		// terminal again.
 		if (holder >= 0 && holder != getpgrp()) {
-			redraw = true;
-			if (!stop_tried && stoppable(SIGTTIN)) {
+			if (!stop_tried) {
 				stop_tried = true;
 				note(SIGTTIN);
 			} else {
@@ -304,26 +299,22 @@ struct Pause {
 	}
 
 	// A descriptor open for writing on the key's terminal: stdin where it
-	// is open so, else stdout or stderr where they are that terminal, else
-	// the terminal opened anew (stdin may be </dev/tty, read-only).
+	// is open so, else the terminal opened anew (stdin may be </dev/tty,
+	// read-only). Whether stdout is that terminal: the same device, or
+	// both the controlling terminal, which /dev/tty stands for.
 	void find_screen()
 	{
-		struct stat key, other;
-		if (fstat(STDIN_FILENO, &key) != 0)
+		struct stat in, out;
+		const pid_t session = getsid(0);
+		stdout_elsewhere = fstat(STDIN_FILENO, &in) != 0 ||
+				   fstat(STDOUT_FILENO, &out) != 0 ||
+				   (in.st_rdev != out.st_rdev &&
+				    (tcgetsid(STDIN_FILENO) != session ||
+				     tcgetsid(STDOUT_FILENO) != session));
+		const int flags = fcntl(STDIN_FILENO, F_GETFL);
+		if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY) {
+			screen = STDIN_FILENO;
 			return;
-		const auto on_key_terminal = [&](int fd) {
-			return fstat(fd, &other) == 0 &&
-			       other.st_rdev == key.st_rdev;
-		};
-		stdout_elsewhere = !on_key_terminal(STDOUT_FILENO);
-		for (const int fd :
-		     {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-			const int flags = fcntl(fd, F_GETFL);
-			if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY &&
-			    on_key_terminal(fd)) {
-				screen = fd;
-				return;
-			}
 		}
 		const char *name = ttyname(STDIN_FILENO);
 		screen =
@@ -421,14 +412,6 @@ struct Pause {
 		(void)sigprocmask(SIG_SETMASK, &held, nullptr);
 		errno = error;
 		return result;
-	}
-
-	// A signal can stop the program where it was taken, and so not
-	// ignored, and not held off by whoever started it.
-	bool stoppable(int sig) const
-	{
-		return sigismember(&taken, sig) == 1 &&
-		       sigismember(&found_mask, sig) != 1;
 	}
 
 	// Where stdin is no terminal there are no settings to put back, and
