@@ -27,14 +27,10 @@ from pathlib import Path
 
 PAUSE = b"Press any key to continue . . . "
 PATIENCE = 5  # seconds for what takes milliseconds; only a fault waits longer
-DELAY = 0.02  # a row's delay: less than the time the bytes of one key may come apart
 # Each read of the terminal held back 0.3 s at its start, so that a key can go before the read
 # takes it (+ "-P", the terminal).
 SLOW_READS = ["strace", "-f", "-qq", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=read",
               "-e", "inject=read:delay_enter=300000"]
-# Real shells, interactive, with no start-up files; their prompt shows the last status.
-SHELLS = {"bash": ["bash", "--norc", "--noprofile", "-i"], "dash": ["dash", "-i"]}
-SHELL_PROMPT = rb"(?:^|\n)<(\d+)> $"  # at the start of a line, the last on the screen
 
 
 # Bytes written as "..." with Python's escapes, each maybe repeated (*N).
@@ -54,10 +50,6 @@ def signum(name):  # TERM, RTMIN+1
     return getattr(signal, "SIG" + base) + int(offset or 0)
 
 
-def unread(fd):
-    return int.from_bytes(ioctl(fd, termios.FIONREAD, bytes(4)), sys.byteorder)
-
-
 # One run of the program, its input fed step by step. Its stderr goes to a file: Wine's server
 # lingers for seconds with the pipes it inherited.
 class Run:
@@ -66,13 +58,17 @@ class Run:
     def __init__(self, mode, command, largest):
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
         self.hung = False  # the terminal hung up: no line end after the pause, no settings
-        self.shell = SHELLS.get(mode)  # a real shell, which runs the program when the row says
+        # A real shell, interactive, with no start-up file, which runs the program where the row
+        # says.
+        self.shell = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"]}.get(mode)
         self.at_terminal = mode.startswith("terminal") or bool(self.shell)
+        self.piped_out = mode == "terminal-piped-out"
         # As a terminal window's process, or a shell leading its session.
         self.own_session = mode.startswith("terminal-session") or bool(self.shell)
-        self.mark = 0  # how much had been shown when the row last typed or sent a signal
-        self.prompts = {}  # each shell's settings at its prompt, by its process group
-        self.again = 0  # times the pause's text is shown again, after a stop
+        # How much had been shown when the row last typed or sent a signal; each real shell's
+        # settings at its prompt, by its process group; times the pause's text is drawn again;
+        # the program, which strace or a real shell may start, and its process once found.
+        self.mark, self.prompts, self.again, self.program, self.program_pid = 0, {}, 0, command, None
         self.windows = windows = any(word.endswith(".exe") for word in command)
         if mode in ("fifo", "write-only"):  # input that has ended before it began
             largest = -2**31
@@ -109,7 +105,7 @@ class Run:
             self.io["stdin"] = subprocess.PIPE
         if mode == "stdout-full":
             self.io["stdout"] = open("/dev/full", "wb")
-        elif "stdout" not in self.io or mode == "terminal-piped-out":
+        elif "stdout" not in self.io or self.piped_out:
             if self.outs:
                 self.outs[self.into] = "screen"
             out, self.io["stdout"] = os.pipe()
@@ -117,7 +113,7 @@ class Run:
             self.theirs.append(self.io["stdout"])
             if mode == "write-only":  # stdin is the end of its output pipe: largest <&1 | cat
                 self.io["stdin"] = self.io["stdout"]
-        self.command, self.program, self.program_pid = self.shell or command, command, None
+        self.command = self.shell or command
 
     def start(self):
         session = {"start_new_session": True} if self.own_session else {"process_group": 0}
@@ -139,12 +135,9 @@ class Run:
             os.tcsetpgrp(0, os.getpgrp())
         signal.signal(signal.SIGINT, signal.SIG_DFL)
         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-        if how := re.search(r"-(ignoring|blocking)-(\w+)", self.mode):
-            sig = signum(how[2].upper())
-            if how[1] == "ignoring":
-                signal.signal(sig, signal.SIG_IGN)
-            else:
-                signal.pthread_sigmask(signal.SIG_BLOCK, [sig])
+        for how, name in re.findall(r"-(ignoring|blocking)-(\w+)", self.mode):
+            signal.pthread_sigmask(signal.SIG_BLOCK, [signum(name.upper())]) if how == "blocking" \
+                else signal.signal(signum(name.upper()), signal.SIG_IGN)
         os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
@@ -161,28 +154,22 @@ class Run:
             assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
             self.read(0.005)
 
-    def pid(self):  # the program's; under strace, strace's child; under a shell, its child's
-        if self.shell:
-            cmdline = "\0".join(self.program) + "\0"
-            for path in Path("/proc").glob("[0-9]*/cmdline") if not self.program_pid else []:
-                with contextlib.suppress(OSError):
-                    if path.read_text() == cmdline:
-                        self.program_pid = int(path.parent.name)
-            return self.program_pid
-        if self.mode != "terminal-slow-reads":
-            return self.proc.pid
-        children = Path(f"/proc/{self.proc.pid}/task/{self.proc.pid}/children").read_text()
-        return int(children.split()[0]) if children else self.proc.pid
+    def pid(self):  # the program's; where strace or a real shell starts it, the one in its session
+        if self.command != self.program and not self.program_pid:
+            for path in Path("/proc").glob("[0-9]*/cmdline"):
+                with contextlib.suppress(OSError):  # gone meanwhile
+                    pid = int(path.parent.name)
+                    if os.getsid(pid) == os.getsid(self.proc.pid) and \
+                            path.read_bytes().split(b"\0")[:-1] == [*map(os.fsencode, self.program)]:
+                        self.program_pid = pid
+        return self.program_pid or (None if self.shell else self.proc.pid)
 
     def state(self):
         stat = Path(f"/proc/{self.pid()}/stat")
         return stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
 
-    def on_screen(self):
-        return self.screen if self.mode == "terminal-piped-out" else self.shown
-
-    def prompt(self):  # the real shell's, the last thing on the screen, new since the mark
-        shown = re.search(SHELL_PROMPT, self.shown)
+    def prompt(self):  # the real shell's, at the start of a line, the last on the screen, new
+        shown = re.search(rb"(?:^|\n)<(\d+)> $", self.shown)  # since the mark
         return shown if shown and shown.start(1) > self.mark else None
 
     def key_mode(self):  # the pause's: -icanon -echo -ixon, which no shell sets
@@ -223,12 +210,11 @@ class Run:
         elif verb in ("run", "stty"):  # typed to the shell: the program, or stty, with ARGS
             self.step("await", "shell")
             self.press(f"{shlex.join(self.program) if verb == 'run' else verb} {arg}\r".encode())
-            if verb == "stty":  # the shell's settings at its prompt change
-                self.until(self.prompt, "the prompt")
-                del self.prompts[os.tcgetpgrp(self.into)]
+            if verb == "stty":  # which changes the settings the shell has at its prompt
+                self.prompts.clear()
                 self.step("await", "shell")
         elif verb == "delay":
-            time.sleep(DELAY)
+            time.sleep(0.02)  # less than the time the bytes of one key may come apart
         elif verb == "close":  # the end of the input; "close output": its reader gone
             if arg:
                 out = next(fd for fd, name in self.outs.items() if name == "shown")
@@ -260,23 +246,22 @@ class Run:
             os.killpg(self.proc.pid, signal.SIGCONT)
         elif verb == "await":
             self.again += arg == "again"
+            held = lambda: termios.tcgetattr(self.slave) == self.holder  # noqa: E731
             conditions = {
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
                 # The text first: a signal key flushes what is not yet read.
                 "key-mode": lambda: (PAUSE in self.shown or self.shell) and self.key_mode(),
-                "again": lambda: self.on_screen().count(b"\r" + PAUSE) == self.again
-                and self.key_mode(),
+                "again": lambda: self.key_mode() and self.again == (
+                    self.screen if self.piped_out else self.shown).count(b"\r" + PAUSE),
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
                 "gone": lambda: self.state() in (False, "Z"),
-                "waiting": lambda: self.state() == "S" and termios.tcgetattr(
-                    self.slave) == self.holder,
+                "waiting": lambda: self.state() == "S" and held(),
                 "shell": self.prompt,
                 "reading": lambda: self.state() == "t",
                 # Under strace a stop is a tracing stop: "t".
                 "frozen": lambda: self.state() in ("T", "t"),
-                "stopped": lambda: self.state() in ("T", "t") and termios.tcgetattr(
-                    self.slave) == self.holder}
+                "stopped": lambda: self.state() in ("T", "t") and held()}
             if arg.startswith('"'):  # that text shown
                 conditions[arg] = lambda: data(arg) in self.shown
             self.until(conditions[arg], arg)
@@ -284,9 +269,10 @@ class Run:
                 self.status = int(self.prompt()[1])
                 self.holder = self.prompts.setdefault(os.tcgetpgrp(self.into),
                                                       termios.tcgetattr(self.slave))
-                assert termios.tcgetattr(self.slave) == self.holder, "the shell's settings changed"
+                assert held(), "the shell's settings changed"
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
-            left = self.drain() if self.at_terminal else unread(self.into)
+            left = self.drain() if self.at_terminal else int.from_bytes(
+                ioctl(self.into, termios.FIONREAD, bytes(4)), sys.byteorder)
             assert left == int(arg), f"{left} bytes of the input left"
         elif verb == "offset":  # where the program left its input file
             offset = os.lseek(self.io["stdin"], 0, os.SEEK_CUR)
@@ -301,41 +287,38 @@ class Run:
     def finish(self, wanted):
         if self.shell:
             self.step("await", "shell")
-            assert self.status == (wanted if wanted >= 0 else 128 - wanted), f"status {self.status}"
-            assert wanted or self.shown[self.shown.rindex(PAUSE):].startswith(PAUSE + b"\r\n<"), \
-                "the text's line not ended once before the shell's prompt"
+            wanted = wanted if wanted >= 0 else 128 - wanted
+            # The text's line ended once before the shell's prompt.
+            assert wanted or self.shown.rsplit(PAUSE, 1)[1].startswith(b"\r\n<"), "line ends"
             out = Path(self.folder.name, "out")  # where the row sent the program's stdout
             assert not out.exists() or out.read_bytes() == self.expected, f"out {out.read_bytes()}"
             os.write(self.into, b"exit\r")
         status = self.proc.wait(PATIENCE)
         self.read()
-        if not self.shell:
-            self.status = status
-            self.check_dialogue(status, wanted)
         # Wine's server outlives a run by design. A zombie is not counted: an orphan's stays until
         # the first process reaps it, which some containers' never do.
         assert self.windows or subprocess.run(["pgrep", "-r", "D,R,S,T,t", "-s" if self.own_session
                                                else "-g", str(self.proc.pid)]).returncode, \
             "a process left behind"
-
-    def check_dialogue(self, status, wanted):
+        self.status = self.status if self.shell else status
+        assert self.status == wanted, f"exit status {self.status}"
+        if self.shell:
+            return
         err = self.err.seek(0) or self.err.read()
         assert not err, f"stderr {err!r}"
-        piped_out = self.mode == "terminal-piped-out"
         again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
-        expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not piped_out))
+        expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not self.piped_out))
         if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
-            if piped_out:
+            if self.piped_out:
                 assert self.screen == self.echo + again + b"\r\n" * (self.again > 0), \
                     f"on the screen {self.screen!r}"
             else:
                 expected = expected.replace(b"\n", b"\r\n").replace(
                     b":\r\n", b":" + self.echo + b"\r\n", 1)
             assert self.hung or termios.tcgetattr(self.slave) == self.holder, "settings not restored"
-        assert status == wanted, f"exit status {status}"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
 

@@ -301,16 +301,16 @@ struct Pause {
 	// A descriptor open for writing on the key's terminal: stdin where it
 	// is open so, else the terminal opened anew (stdin may be </dev/tty,
 	// read-only). Whether stdout is that terminal: the same device, or
-	// both the controlling terminal, which /dev/tty stands for.
+	// both the controlling terminal, which /dev/tty stands for and which
+	// alone has a foreground group to tell.
 	void find_screen()
 	{
 		struct stat in, out;
-		const pid_t session = getsid(0);
 		stdout_elsewhere = fstat(STDIN_FILENO, &in) != 0 ||
 				   fstat(STDOUT_FILENO, &out) != 0 ||
 				   (in.st_rdev != out.st_rdev &&
-				    (tcgetsid(STDIN_FILENO) != session ||
-				     tcgetsid(STDOUT_FILENO) != session));
+				    (tcgetpgrp(STDIN_FILENO) < 0 ||
+				     tcgetpgrp(STDOUT_FILENO) < 0));
 		const int flags = fcntl(STDIN_FILENO, F_GETFL);
 		if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY) {
 			screen = STDIN_FILENO;
