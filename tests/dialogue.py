@@ -46,8 +46,7 @@ def table(name, row):
 
 
 def signum(name):  # TERM, RTMIN+1
-    base, _, offset = name.partition("+")
-    return getattr(signal, "SIG" + base) + int(offset or 0)
+    return getattr(signal, "SIG" + name.partition("+")[0]) + int(name.partition("+")[2] or 0)
 
 
 # One run of the program, its input fed step by step. Its stderr goes to a file: Wine's server
@@ -57,14 +56,14 @@ class Run:
 
     def __init__(self, mode, command, largest):
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
-        self.hung = False  # the terminal hung up: no line end after the pause, no settings
+        # hung: the terminal hung up, so no line end after the pause, no settings to compare.
+        self.hung, self.piped_out = False, mode == "terminal-piped-out"
         # A real shell, interactive, with no start-up file, which runs the program where the row
         # says.
         self.shell = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"]}.get(mode)
-        self.at_terminal = mode.startswith("terminal") or bool(self.shell)
-        self.piped_out = mode == "terminal-piped-out"
-        # As a terminal window's process, or a shell leading its session.
-        self.own_session = mode.startswith("terminal-session") or bool(self.shell)
+        # At a terminal; in a session of its own, as a terminal window's process or a shell.
+        self.at_terminal, self.own_session = (
+            mode.startswith(kind) or bool(self.shell) for kind in ("terminal", "terminal-session"))
         # How much had been shown when the row last typed or sent a signal; each real shell's
         # settings at its prompt, by its process group; times the pause's text is drawn again;
         # the program, which strace or a real shell may start, and its process once found.
@@ -128,10 +127,9 @@ class Run:
 
     def in_child(self):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.own_session:  # the terminal its controlling one, unless the mode says not
-            if not self.mode.endswith("no-ctty"):
-                ioctl(0, termios.TIOCSCTTY, 0)
-        elif self.at_terminal:  # the foreground job, as a shell makes it
+        if self.own_session and not self.mode.endswith("no-ctty"):  # its controlling terminal
+            ioctl(0, termios.TIOCSCTTY, 0)
+        elif self.at_terminal and not self.own_session:  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
         signal.signal(signal.SIGINT, signal.SIG_DFL)
         signal.signal(signal.SIGTTOU, signal.SIG_DFL)
@@ -288,8 +286,8 @@ class Run:
         if self.shell:
             self.step("await", "shell")
             wanted = wanted if wanted >= 0 else 128 - wanted
-            # The text's line ended once before the shell's prompt.
-            assert wanted or self.shown.rsplit(PAUSE, 1)[1].startswith(b"\r\n<"), "line ends"
+            # The line the text was drawn again on ended once before the shell's prompt.
+            assert not self.again or self.shown.rsplit(PAUSE, 1)[1].startswith(b"\r\n<"), "line ends"
             out = Path(self.folder.name, "out")  # where the row sent the program's stdout
             assert not out.exists() or out.read_bytes() == self.expected, f"out {out.read_bytes()}"
             os.write(self.into, b"exit\r")
@@ -304,8 +302,7 @@ class Run:
         assert self.status == wanted, f"exit status {self.status}"
         if self.shell:
             return
-        err = self.err.seek(0) or self.err.read()
-        assert not err, f"stderr {err!r}"
+        assert not (err := self.err.seek(0) or self.err.read()), f"stderr {err!r}"
         again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
         expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not self.piped_out))
         if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt

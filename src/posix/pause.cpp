@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
-#include <fcntl.h>
 #include <iterator>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -118,15 +117,28 @@ bool ends_inside_key(const unsigned char *bytes, std::size_t size)
 	return state != between;
 }
 
-// Terminal settings compared by what POSIX says they hold.
+// Terminal settings compared by their modes and characters. Not by speed,
+// which no one sets at a pause, and which Linux keeps in c_cflag anyway:
+// cfgetispeed and cfgetospeed would be two more symbols to bind at every
+// start.
 bool same(const termios &a, const termios &b)
 {
 	return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
 	       a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
 	       std::equal(std::begin(a.c_cc), std::end(a.c_cc),
-			  std::begin(b.c_cc)) &&
-	       cfgetispeed(&a) == cfgetispeed(&b) &&
-	       cfgetospeed(&a) == cfgetospeed(&b);
+			  std::begin(b.c_cc));
+}
+
+// Whether the descriptor is on the terminal stdin is: the same device, or
+// both the controlling terminal, which /dev/tty stands for and which alone
+// has a foreground group to tell.
+bool on_key_terminal(int fd)
+{
+	struct stat key, other;
+	return fd == STDIN_FILENO ||
+	       (fstat(STDIN_FILENO, &key) == 0 && fstat(fd, &other) == 0 &&
+		(key.st_rdev == other.st_rdev ||
+		 (tcgetpgrp(STDIN_FILENO) >= 0 && tcgetpgrp(fd) >= 0)));
 }
 
 // What the pause does with a signal it takes.
@@ -143,10 +155,9 @@ enum class Taken {
 // puts the settings back, gives every signal back as it found it, and lets
 // each noted one act. A stop ends a round, and going on begins the next.
 struct Pause {
-	bool terminal, stops;
+	bool terminal;
 	sigset_t found_mask, let_in, held, taken;
-	int screen = -1; // the text's descriptor on the key's terminal
-	bool screen_opened = false, stdout_elsewhere = false;
+	int shown_on = -1; // the descriptor the text was drawn again through
 	// The text may have been written over: after a continue.
 	bool redraw = false;
 	// A stop by SIGTTIN was tried, and no continue has come since: it did
@@ -163,10 +174,6 @@ struct Pause {
 		let_in = found_mask;
 		(void)sigdelset(&let_in, SIGCONT);
 		(void)sigemptyset(&taken);
-		// A process group its session's leader leads (the program as a
-		// terminal window's own, or as a container's first process) is
-		// not stopped by job control: those signals would do nothing.
-		stops = terminal && getpgrp() != getsid(0);
 	}
 
 	void run()
@@ -183,13 +190,11 @@ struct Pause {
 			key = round();
 			give_back(key);
 		}
-		// The line the text was shown again on ends there too.
-		if (screen >= 0 && stdout_elsewhere) {
+		// The line the text was drawn again on ends there too.
+		if (shown_on >= 0 && !on_key_terminal(STDOUT_FILENO)) {
 			[[maybe_unused]] const ssize_t ended =
-			    write(screen, "\n", 1);
+			    write(shown_on, "\n", 1);
 		}
-		if (screen_opened)
-			(void)close(screen);
 	}
 
 	// Has each signal the pause takes noted, and held but while the
@@ -288,38 +293,22 @@ struct Pause {
 	}
 
 	// After a stop the shell has written over the text: it is drawn again
-	// on the terminal the key comes from, whatever stdout is.
+	// on the terminal the key comes from, whatever stdout is: through
+	// stdin, where it is open for writing, else through stdout or stderr
+	// where they are that terminal (stdin may be </dev/tty, read-only).
 	void show_again()
 	{
-		if (screen < 0)
-			find_screen();
-		(void)on_terminal(
-		    [&] { return write(screen, redrawn, sizeof redrawn - 1); });
-		redraw = false;
-	}
-
-	// A descriptor open for writing on the key's terminal: stdin where it
-	// is open so, else the terminal opened anew (stdin may be </dev/tty,
-	// read-only). Whether stdout is that terminal: the same device, or
-	// both the controlling terminal, which /dev/tty stands for and which
-	// alone has a foreground group to tell.
-	void find_screen()
-	{
-		struct stat in, out;
-		stdout_elsewhere = fstat(STDIN_FILENO, &in) != 0 ||
-				   fstat(STDOUT_FILENO, &out) != 0 ||
-				   (in.st_rdev != out.st_rdev &&
-				    (tcgetpgrp(STDIN_FILENO) < 0 ||
-				     tcgetpgrp(STDOUT_FILENO) < 0));
-		const int flags = fcntl(STDIN_FILENO, F_GETFL);
-		if (flags >= 0 && (flags & O_ACCMODE) != O_RDONLY) {
-			screen = STDIN_FILENO;
-			return;
+		for (const int fd :
+		     {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+			const auto draw = [&] {
+				return write(fd, redrawn, sizeof redrawn - 1);
+			};
+			if (on_key_terminal(fd) && on_terminal(draw) >= 0) {
+				shown_on = fd;
+				break;
+			}
 		}
-		const char *name = ttyname(STDIN_FILENO);
-		screen =
-		    name ? open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC) : -1;
-		screen_opened = screen >= 0;
+		redraw = false;
 	}
 
 	// Gives back every signal taken, and all of the mask, as found, but
@@ -432,10 +421,6 @@ struct Pause {
 		case SIGINFO:
 #endif
 			return Taken::no;
-		case SIGTSTP:
-		case SIGTTIN:
-		case SIGTTOU:
-			return stops ? Taken::acts : Taken::no;
 		default:
 			return terminal ? Taken::acts : Taken::no;
 		}
