@@ -58,8 +58,7 @@ class Run:
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
         # hung: the terminal hung up, so no line end after the pause, no settings to compare.
         self.hung, self.piped_out = False, mode == "terminal-piped-out"
-        # A real shell, interactive, with no start-up file, which runs the program where the row
-        # says.
+        # A real shell, interactive, with no start-up file; it runs the program where the row says.
         self.shell = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"]}.get(mode)
         # At a terminal; in a session of its own, as a terminal window's process or a shell.
         self.at_terminal, self.own_session = (
@@ -244,7 +243,7 @@ class Run:
             os.killpg(self.proc.pid, signal.SIGCONT)
         elif verb == "await":
             self.again += arg == "again"
-            held = lambda: termios.tcgetattr(self.slave) == self.holder  # noqa: E731
+            held = lambda: termios.tcgetattr(self.slave) == self.holder
             conditions = {
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
                 # The text first: a signal key flushes what is not yet read.
