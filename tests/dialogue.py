@@ -297,11 +297,12 @@ class Run:
         assert self.windows or subprocess.run(["pgrep", "-r", "D,R,S,T,t", "-s" if self.own_session
                                                else "-g", str(self.proc.pid)]).returncode, \
             "a process left behind"
+        # Stderr first: where Wine cannot start, it says why there.
+        assert not (err := self.err.seek(0) or self.err.read()), f"stderr {err!r}"
         self.status = self.status if self.shell else status
         assert self.status == wanted, f"exit status {self.status}"
         if self.shell:
             return
-        assert not (err := self.err.seek(0) or self.err.read()), f"stderr {err!r}"
         again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
         expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not self.piped_out))
         if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
