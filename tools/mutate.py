@@ -17,7 +17,7 @@ import sys
 import tempfile
 import tomllib
 import xml.etree.ElementTree as ElementTree
-from concurrent.futures import ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor, as_completed
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parent.parent
@@ -70,8 +70,17 @@ def main():
     if unknown := set(opts.names) - {fault["name"] for fault in faults}:
         sys.exit(f"no such fault: {', '.join(sorted(unknown))}")
     chosen = [None] + [fault for fault in faults if not opts.names or fault["name"] in opts.names]
-    with ThreadPoolExecutor(opts.jobs) as pool:
-        results = list(pool.map(lambda fault: trial(fault, opts.preset, opts.timeout), chosen))
+    results = {}
+    with ThreadPoolExecutor(opts.jobs) as pool:  # each as it comes, on stderr
+        trials = {pool.submit(trial, fault, opts.preset, opts.timeout): n
+                  for n, fault in enumerate(chosen)}
+        for done, future in enumerate(as_completed(trials), 1):
+            n = trials[future]
+            results[n] = future.result()
+            verdict, failed = results[n]
+            print(f"[{done}/{len(chosen)}] {chosen[n]['name'] if n else 'the tree as it is'}: "
+                  f"{verdict} {' '.join(failed)}", file=sys.stderr, flush=True)
+    results = [results[n] for n in range(len(chosen))]
 
     (control, broken), *rest = results
     print(f"the tree as it is: {'passes' if control == 'missed' else control} {' '.join(broken)}")
