@@ -31,7 +31,8 @@ def tracked_files():
 
 
 def trial(fault, preset, timeout):
-    """(verdict, the tests that failed) for the tree with the fault planted, or as it is."""
+    """(how it went, the tests that failed) for the tree with the fault planted, or as it is:
+    caught or missed, for the tree itself fails or passes; or stillborn, unconfigured."""
     with tempfile.TemporaryDirectory(prefix="mutant-") as folder:
         tree = Path(folder)
         for name in tracked_files():
@@ -52,6 +53,8 @@ def trial(fault, preset, timeout):
         junit = tree / "build" / preset / "junit.xml"
         failed = sorted(case.get("name") for case in ElementTree.parse(junit).iter("testcase")
                         if case.get("status") == "fail")
+        if not fault:
+            return ("fails" if failed else "passes"), failed
         return ("caught" if failed else "missed"), failed
 
 
@@ -78,12 +81,13 @@ def main():
             n = trials[future]
             results[n] = future.result()
             verdict, failed = results[n]
-            print(f"[{done}/{len(chosen)}] {chosen[n]['name'] if n else 'the tree as it is'}: "
-                  f"{verdict} {' '.join(failed)}", file=sys.stderr, flush=True)
+            name = chosen[n]["name"] if n else "the tree as it is"
+            print(f"[{done}/{len(chosen)}] {name}: {verdict} {' '.join(failed)}",
+                  file=sys.stderr, flush=True)
     results = [results[n] for n in range(len(chosen))]
 
     (control, broken), *rest = results
-    print(f"the tree as it is: {'passes' if control == 'missed' else control} {' '.join(broken)}")
+    print(f"the tree as it is: {control} {' '.join(broken)}")
     width = max(len(fault["name"]) for fault in chosen[1:]) if rest else 0
     for fault, (verdict, failed) in zip(chosen[1:], rest):
         if fault.get("equivalent"):
@@ -99,7 +103,7 @@ def main():
         alone = [fault["name"] for fault, (_, failed) in zip(chosen[1:], rest) if failed == [test]]
         print(f"{test}: catches {sum(test in failed for _, failed in rest)}, "
               f"alone {len(alone)}{': ' + ' '.join(alone) if alone else ''}")
-    return 1 if missed or control != "missed" else 0
+    return 1 if missed or control != "passes" else 0
 
 
 if __name__ == "__main__":
