@@ -30,12 +30,12 @@ def tracked_files():
     return [name for name in names if name and (TOP / name).is_file()]
 
 
-def trial(fault, preset, timeout):
+def trial(fault, files, preset, timeout):
     """(how it went, the tests that failed) for the tree with the fault planted, or as it is:
     caught or missed, for the tree itself fails or passes; or stillborn, unconfigured."""
     with tempfile.TemporaryDirectory(prefix="mutant-") as folder:
         tree = Path(folder)
-        for name in tracked_files():
+        for name in files:
             (tree / name).parent.mkdir(parents=True, exist_ok=True)
             shutil.copy2(TOP / name, tree / name)
         if fault:
@@ -75,7 +75,8 @@ def main():
     chosen = [None] + [fault for fault in faults if not opts.names or fault["name"] in opts.names]
     results = {}
     with ThreadPoolExecutor(opts.jobs) as pool:  # each as it comes, on stderr
-        trials = {pool.submit(trial, fault, opts.preset, opts.timeout): n
+        files = tracked_files()
+        trials = {pool.submit(trial, fault, files, opts.preset, opts.timeout): n
                   for n, fault in enumerate(chosen)}
         for done, future in enumerate(as_completed(trials), 1):
             n = trials[future]
