@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <fcntl.h>
 #include <iterator>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -156,8 +157,12 @@ enum class Taken {
 // each noted one act. A stop ends a round, and going on begins the next.
 struct Pause {
 	bool terminal;
-	sigset_t found_mask, let_in, held, taken;
+	sigset_t found_mask, let_in, held;
+	bool taken[signal_numbers] = {};
 	int shown_on = -1; // the descriptor the text was drawn again through
+	// The terminal, where the pause opened it for that. The program ends
+	// right after the pause, and its end closes it.
+	int opened = -1;
 	// The text may have been written over: after a continue.
 	bool redraw = false;
 	// A stop by SIGTTIN was tried, and no continue has come since: it did
@@ -168,12 +173,13 @@ struct Pause {
 	{
 		termios settings;
 		terminal = tcgetattr(STDIN_FILENO, &settings) == 0;
-		(void)sigprocmask(SIG_SETMASK, nullptr, &found_mask);
 		// Going on cannot be held off, so SIGCONT is always let in:
 		// the pause learns of every continue.
-		let_in = found_mask;
-		(void)sigdelset(&let_in, SIGCONT);
-		(void)sigemptyset(&taken);
+		sigset_t cont;
+		(void)sigemptyset(&cont);
+		(void)sigaddset(&cont, SIGCONT);
+		(void)sigprocmask(SIG_UNBLOCK, &cont, &found_mask);
+		(void)sigprocmask(SIG_SETMASK, nullptr, &let_in);
 	}
 
 	void run()
@@ -212,8 +218,7 @@ struct Pause {
 		struct sigaction noting {};
 		noting.sa_handler = note;
 		for (int sig = 1; sig < signal_numbers; ++sig) {
-			if (sigismember(&taking, sig) != 1 ||
-			    sigismember(&taken, sig) == 1 ||
+			if (what(sig) == Taken::no || taken[sig] ||
 			    sigaction(sig, &noting, &found_actions[sig]) != 0)
 				continue;
 			if (found_actions[sig].sa_handler == SIG_IGN &&
@@ -221,7 +226,7 @@ struct Pause {
 				(void)sigaction(sig, &found_actions[sig],
 						nullptr);
 			else
-				(void)sigaddset(&taken, sig);
+				taken[sig] = true;
 		}
 		(void)sigprocmask(SIG_SETMASK, nullptr, &held);
 	}
@@ -294,21 +299,30 @@ struct Pause {
 
 	// After a stop the shell has written over the text: it is drawn again
 	// on the terminal the key comes from, whatever stdout is: through
-	// stdin, where it is open for writing, else through stdout or stderr
-	// where they are that terminal (stdin may be </dev/tty, read-only).
+	// stdin, where it is open for writing, else (</dev/tty) through the
+	// terminal opened for it, which /dev/tty is wherever a shell can stop
+	// the program.
 	void show_again()
 	{
-		for (const int fd :
-		     {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-			const auto draw = [&] {
-				return write(fd, redrawn, sizeof redrawn - 1);
-			};
-			if (on_key_terminal(fd) && on_terminal(draw) >= 0) {
-				shown_on = fd;
-				break;
-			}
-		}
 		redraw = false;
+		if (draws_on(STDIN_FILENO))
+			return;
+		if (opened < 0)
+			opened = open("/dev/tty", O_WRONLY | O_NOCTTY);
+		(void)(opened >= 0 && draws_on(opened));
+	}
+
+	// Draws the text through the descriptor, where it is on the terminal
+	// the key comes from and open for writing.
+	bool draws_on(int fd)
+	{
+		const auto draw = [&] {
+			return write(fd, redrawn, sizeof redrawn - 1);
+		};
+		if (!on_key_terminal(fd) || on_terminal(draw) < 0)
+			return false;
+		shown_on = fd;
+		return true;
 	}
 
 	// Gives back every signal taken, and all of the mask, as found, but
@@ -319,11 +333,10 @@ struct Pause {
 	void give_back(bool last)
 	{
 		for (int sig = 1; sig < signal_numbers; ++sig) {
-			if (sigismember(&taken, sig) != 1 ||
-			    (sig == SIGCONT && !last))
+			if (!taken[sig] || (sig == SIGCONT && !last))
 				continue;
 			(void)sigaction(sig, &found_actions[sig], nullptr);
-			(void)sigdelset(&taken, sig);
+			taken[sig] = false;
 			if (noted[sig] && what(sig) == Taken::acts)
 				(void)std::raise(sig);
 		}
