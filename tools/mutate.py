@@ -58,6 +58,13 @@ def trial(fault, files, preset, timeout):
         return ("caught" if failed else "missed"), failed
 
 
+def told(fault, verdict, failed):
+    """A fault marked equivalent is told so, whatever its trial showed."""
+    if fault and fault.get("equivalent"):
+        return "equivalent, yet caught" if failed else "equivalent"
+    return verdict
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("names", nargs="*", metavar="NAME", help="only these faults")
@@ -83,7 +90,8 @@ def main():
             results[n] = future.result()
             verdict, failed = results[n]
             name = chosen[n]["name"] if n else "the tree as it is"
-            print(f"[{done}/{len(chosen)}] {name}: {verdict} {' '.join(failed)}",
+            print(f"[{done}/{len(chosen)}] {name}: {told(chosen[n], verdict, failed)} "
+                  f"{' '.join(failed)}",
                   file=sys.stderr, flush=True)
     results = [results[n] for n in range(len(chosen))]
 
@@ -91,9 +99,7 @@ def main():
     print(f"the tree as it is: {control} {' '.join(broken)}")
     width = max(len(fault["name"]) for fault in chosen[1:]) if rest else 0
     for fault, (verdict, failed) in zip(chosen[1:], rest):
-        if fault.get("equivalent"):
-            verdict = "equivalent, yet caught" if failed else "equivalent"
-        print(f"{fault['name']:{width}}  {verdict:22}  {' '.join(failed)}")
+        print(f"{fault['name']:{width}}  {told(fault, verdict, failed):22}  {' '.join(failed)}")
     scored = [failed for fault, (verdict, failed) in zip(chosen[1:], rest)
               if not fault.get("equivalent") and verdict in ("caught", "missed")]
     missed = sum(not failed for failed in scored)
