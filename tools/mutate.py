@@ -91,8 +91,7 @@ def main():
             verdict, failed = results[n]
             name = chosen[n]["name"] if n else "the tree as it is"
             print(f"[{done}/{len(chosen)}] {name}: {told(chosen[n], verdict, failed)} "
-                  f"{' '.join(failed)}",
-                  file=sys.stderr, flush=True)
+                  f"{' '.join(failed)}", file=sys.stderr, flush=True)
     results = [results[n] for n in range(len(chosen))]
 
     (control, broken), *rest = results
