@@ -3,7 +3,10 @@
 // processor's.
 #pragma once
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
 
 // getc gave EOF: the end of the input or an error, or no input yet.
 int eof_or_next_char();
@@ -15,6 +18,15 @@ inline int next_char()
 	const int ch = getc_unlocked(stdin);
 	return ch != EOF ? ch : eof_or_next_char();
 }
+
+// The input has given its last character: it ended, or cannot be read.
+extern bool input_ended;
+
+inline bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Waits until stdin has something to read, for at most the time given,
+// with the signal mask given: pselect's result.
+int stdin_ready(const timespec *patience, const sigset_t *mask);
 
 // Writes the pause's text, waits for a key as cmd.exe's pause does, and
 // ends the line.

@@ -2,48 +2,18 @@
 // done as a job-control shell expects of a program that reads the terminal.
 
 #include "console.h"
+#include "keys.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <csignal>
 #include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <iterator>
-#include <sys/select.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
-
-// Waits until stdin has something to read, for at most the time given,
-// with the signal mask given: pselect's result.
-int stdin_ready(const timespec *patience, const sigset_t *mask)
-{
-	fd_set input;
-	FD_ZERO(&input);
-	FD_SET(STDIN_FILENO, &input);
-	return pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, patience,
-		       mask);
-}
-
-} // namespace
-
-// Where whoever started the program left stdin non-blocking, EOF with
-// EAGAIN means no input yet, which is waited for.
-int eof_or_next_char()
-{
-	int ch = EOF;
-	while (ch == EOF && std::ferror(stdin) && would_block()) {
-		std::clearerr(stdin);
-		(void)stdin_ready(nullptr, nullptr);
-		ch = getc_unlocked(stdin);
-	}
-	return ch;
-}
 
 namespace {
 
@@ -56,10 +26,10 @@ constexpr const char *pause_text = redrawn + 1;
 // vim's ttimeoutlen has it: 100 ms.
 constexpr timespec key_bytes_apart{0, 100'000'000};
 
-// How often a job that cannot stop in the background asks whether it has
-// the terminal again: bash's fg sends no SIGCONT to a job that runs. Soon
-// enough that the pause seems to come back at once.
-constexpr timespec background_check{0, 100'000'000};
+// How often a waiting pause asks whether its job has the terminal: a shell
+// that takes it back from a job that runs, or gives it, sends no signal.
+// Soon enough that the pause seems to answer at once.
+constexpr timespec terminal_check{0, 100'000'000};
 
 // Signal numbers are below this on every system: FreeBSD's end at 128.
 constexpr int signal_numbers = 129;
@@ -76,46 +46,6 @@ void note(int sig)
 {
 	noted[sig] = 1;
 	any_noted = 1;
-}
-
-// Whether the bytes end inside a key: after an ESC, in the sequence it
-// begins, or in a UTF-8 character.
-bool ends_inside_key(const unsigned char *bytes, std::size_t size)
-{
-	enum { between, escape, sequence, utf8 } state = between;
-	int more = 0; // continuation bytes the UTF-8 character still needs
-	for (std::size_t i = 0; i < size; ++i) {
-		const unsigned char ch = bytes[i];
-		switch (state) {
-		case escape: // ESC [ and ESC O begin a sequence; ESC and
-			     // another key are Alt and that key
-			if (ch == '[' || ch == 'O') {
-				state = sequence;
-				continue;
-			}
-			break;
-		case sequence: // parameters up to a final byte
-			if (ch >= 0x40 && ch <= 0x7e)
-				state = between;
-			continue;
-		case utf8:
-			if ((ch & 0xc0) == 0x80) {
-				if (--more == 0)
-					state = between;
-				continue;
-			}
-			break; // the character was cut short: a key begins
-		case between:
-			break;
-		}
-		if (ch >= 0xc2 && ch <= 0xf4) {
-			state = utf8;
-			more = ch >= 0xf0 ? 3 : ch >= 0xe0 ? 2 : 1;
-		} else {
-			state = ch == 0x1b ? escape : between;
-		}
-	}
-	return state != between;
 }
 
 // Terminal settings compared by their modes and characters. Not by speed,
@@ -142,6 +72,17 @@ bool on_key_terminal(int fd)
 		 (tcgetpgrp(STDIN_FILENO) >= 0 && tcgetpgrp(fd) >= 0)));
 }
 
+// Whether what goes to the descriptor is taken to show on the key's
+// terminal: it is that terminal, or a pipe or socket, whose reader is taken
+// to show it there, as tee does.
+bool shows_on_key_terminal(int fd)
+{
+	struct stat out;
+	return on_key_terminal(fd) ||
+	       (fstat(fd, &out) == 0 &&
+		(S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode)));
+}
+
 // What the pause does with a signal it takes.
 enum class Taken {
 	no,
@@ -157,22 +98,38 @@ enum class Taken {
 // each noted one act. A stop ends a round, and going on begins the next.
 struct Pause {
 	bool terminal;
+	// Where the key is read and the text drawn again: the controlling
+	// terminal opened again, non-blocking, so that no read of the pause's
+	// waits and no one else's read is made not to. The program ends right
+	// after the pause, and its end closes it.
+	int fd = STDIN_FILENO;
 	sigset_t found_mask, let_in, held;
 	bool taken[signal_numbers] = {};
-	int shown_on = -1; // the descriptor the text was drawn again through
-	// The terminal, where the pause opened it for that. The program ends
-	// right after the pause, and its end closes it.
-	int opened = -1;
+	// The settings the holder of the terminal left, and the key mode the
+	// pause last set from them, which a later round does not take for the
+	// holder's.
+	termios holder{}, keys{};
+	bool keys_set = false;
 	// The text may have been written over: after a continue.
 	bool redraw = false;
-	// A stop by SIGTTIN was tried, and no continue has come since: it did
-	// nothing.
-	bool stop_tried = false;
+	// The text stands again on the terminal, after the line stdout ends.
+	bool drawn = false;
+	// No shell can give the job the terminal again.
+	bool lost = false;
+	// The process that started the program: where the job cannot stop in
+	// the background, its end is what tells that the terminal is lost.
+	const pid_t parent = getppid();
 
 	Pause()
 	{
 		termios settings;
 		terminal = tcgetattr(STDIN_FILENO, &settings) == 0;
+		if (terminal && tcgetpgrp(STDIN_FILENO) >= 0) {
+			const int own =
+			    open("/dev/tty", O_RDWR | O_NONBLOCK | O_NOCTTY);
+			if (own >= 0)
+				fd = own;
+		}
 		// Going on cannot be held off, so SIGCONT is always let in:
 		// the pause learns of every continue.
 		sigset_t cont;
@@ -182,25 +139,24 @@ struct Pause {
 		(void)sigprocmask(SIG_SETMASK, nullptr, &let_in);
 	}
 
-	void run()
+	// Returns whether stdout may end the dialogue's line: not where it is
+	// on a terminal the job has lost for good.
+	bool run()
 	{
 		for (bool key = false; !key;) {
 			take();
-			if (noted[SIGCONT]) {
-				redraw = true;
-				stop_tried = false;
-			}
+			redraw = redraw || noted[SIGCONT];
 			for (auto &sig : noted)
 				sig = 0;
 			any_noted = 0;
 			key = round();
 			give_back(key);
 		}
-		// The line the text was drawn again on ends there too.
-		if (shown_on >= 0 && !on_key_terminal(STDOUT_FILENO)) {
+		if (drawn && !lost && !shows_on_key_terminal(STDOUT_FILENO)) {
 			[[maybe_unused]] const ssize_t ended =
-			    write(shown_on, "\n", 1);
+			    write(fd, "\n", 1);
 		}
+		return !lost || !on_key_terminal(STDOUT_FILENO);
 	}
 
 	// Has each signal the pause takes noted, and held but while the
@@ -234,51 +190,84 @@ struct Pause {
 	// One round; returns whether a key came, or the input ended.
 	bool round()
 	{
-		// The terminal is asked, not a signal that may be switched off.
-		// In the background it is left alone: the pause stops as cat
-		// does, by SIGTTIN; where that did nothing (SIGTTIN ignored or
-		// held off, a group no shell stops) it waits to have the
-		// terminal again. Without job control (not the controlling
-		// terminal) the terminal is the program's.
-		const pid_t holder = tcgetpgrp(STDIN_FILENO);
-		if (holder >= 0 && holder != getpgrp()) {
-			if (!stop_tried) {
-				stop_tried = true;
-				note(SIGTTIN);
-			} else {
-				(void)pselect(0, nullptr, nullptr, nullptr,
-					      &background_check, &let_in);
-			}
-			return false;
-		}
-		termios found, keys;
-		const bool key_mode = tcgetattr(STDIN_FILENO, &found) == 0 &&
-				      set_key_mode(found, keys);
+		if (in_background())
+			return background();
+		termios found;
+		const bool key_mode =
+		    tcgetattr(fd, &found) == 0 && set_key_mode(found);
 		if (key_mode && redraw && !any_noted)
 			show_again();
 		const bool key = wait();
 		if (key_mode)
-			put_back(found, keys);
+			put_back();
 		return key || noted[SIGINT] || noted[SIGQUIT];
 	}
 
-	// Sets key mode, made from the settings found, so that what was set
+	// The terminal is asked, not a signal that may be switched off. On a
+	// terminal that is not the controlling one there is no job control,
+	// and it is the program's.
+	bool in_background() const
+	{
+		const pid_t holder_group = tcgetpgrp(fd);
+		return holder_group >= 0 && holder_group != getpgrp();
+	}
+
+	// In the background the pause reads as cat does, and the terminal
+	// answers as it answers cat: it stops the job by SIGTTIN, which acts
+	// once the round has given the signals back; or, where SIGTTIN is
+	// ignored or blocked or the job's group is orphaned, it refuses the
+	// read. A job that can stop is then orphaned, and one that cannot is
+	// so once its parent has gone: no shell can give it the terminal
+	// again, and the pause ends, as cat's read does. Else it waits, and
+	// asks again. Returns whether the pause ends.
+	bool background()
+	{
+		unsigned char byte;
+		const ssize_t got =
+		    on_terminal([&] { return read(fd, &byte, 1); });
+		// The terminal is the job's again, or hung up.
+		if (got >= 0)
+			return true;
+		if (errno == EINTR || would_block())
+			return false;
+		if (errno != EIO)
+			return true;
+		if (!can_stop() && getppid() == parent) {
+			(void)pselect(0, nullptr, nullptr, nullptr,
+				      &terminal_check, &let_in);
+			return false;
+		}
+		lost = true;
+		return true;
+	}
+
+	// SIGTTIN, neither ignored nor blocked, stops the job.
+	bool can_stop() const
+	{
+		return taken[SIGTTIN] && !sigismember(&let_in, SIGTTIN);
+	}
+
+	// Sets key mode, made from the holder's settings, so that what was set
 	// while the program was stopped stays: one key as it is typed, no line
 	// editing, no echo, and Ctrl-S and Ctrl-Q are keys like any other, not
 	// flow control. Ctrl-C, Ctrl-\ and Ctrl-Z still send their signals. A
-	// read returns at once, with what there is: the wait is pselect's
-	// alone. Keys become what the terminal then has.
-	bool set_key_mode(const termios &found, termios &keys) const
+	// read waits for a byte, so that key mode, wherever it is left behind,
+	// never reads as the end of the input; the pause's own reads do not
+	// wait. Keys become what the terminal then has.
+	bool set_key_mode(const termios &found)
 	{
-		keys = found;
+		if (!keys_set || !same(found, keys))
+			holder = found;
+		keys = holder;
 		keys.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
 		keys.c_iflag &= ~static_cast<tcflag_t>(IXON);
-		keys.c_cc[VMIN] = 0;
+		keys.c_cc[VMIN] = 1;
 		keys.c_cc[VTIME] = 0;
-		return on_terminal([&] {
-			       return tcsetattr(STDIN_FILENO, TCSANOW, &keys);
-		       }) == 0 &&
-		       tcgetattr(STDIN_FILENO, &keys) == 0;
+		keys_set = on_terminal([&] {
+				   return tcsetattr(fd, TCSANOW, &keys);
+			   }) == 0 &&
+			   tcgetattr(fd, &keys) == 0;
+		return keys_set;
 	}
 
 	// The settings go back while the terminal still has the key mode the
@@ -286,43 +275,42 @@ struct Pause {
 	// hangs up takes it at once); settings someone has set since are left
 	// alone. SIGTTOU is held off, so that the terminal lets the call
 	// through from the background.
-	void put_back(const termios &found, const termios &keys) const
+	void put_back() const
 	{
 		sigset_t quiet = held;
 		(void)sigaddset(&quiet, SIGTTOU);
 		(void)sigprocmask(SIG_SETMASK, &quiet, nullptr);
 		termios now;
-		if (tcgetattr(STDIN_FILENO, &now) == 0 && same(now, keys))
-			(void)tcsetattr(STDIN_FILENO, TCSANOW, &found);
+		if (tcgetattr(fd, &now) == 0 && same(now, keys))
+			(void)tcsetattr(fd, TCSANOW, &holder);
 		(void)sigprocmask(SIG_SETMASK, &held, nullptr);
 	}
 
 	// After a stop the shell has written over the text: it is drawn again
-	// on the terminal the key comes from, whatever stdout is: through
-	// stdin, where it is open for writing, else (</dev/tty) through the
-	// terminal opened for it, which /dev/tty is wherever a shell can stop
-	// the program.
+	// on the terminal the key comes from, whatever stdout is, where that
+	// terminal takes it and it fits on a line. On a narrower one it would
+	// add a line each time.
 	void show_again()
 	{
 		redraw = false;
-		if (draws_on(STDIN_FILENO))
+		if (!fits_on_a_line())
 			return;
-		if (opened < 0)
-			opened = open("/dev/tty", O_WRONLY | O_NOCTTY);
-		(void)(opened >= 0 && draws_on(opened));
-	}
-
-	// Draws the text through the descriptor, where it is on the terminal
-	// the key comes from and open for writing.
-	bool draws_on(int fd)
-	{
 		const auto draw = [&] {
 			return write(fd, redrawn, sizeof redrawn - 1);
 		};
-		if (!on_key_terminal(fd) || on_terminal(draw) < 0)
-			return false;
-		shown_on = fd;
+		if (on_terminal(draw) > 0)
+			drawn = true;
+	}
+
+	bool fits_on_a_line() const
+	{
+#ifdef TIOCGWINSZ
+		winsize size;
+		return ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 ||
+		       size.ws_col >= std::strlen(pause_text);
+#else
 		return true;
+#endif
 	}
 
 	// Gives back every signal taken, and all of the mask, as found, but
@@ -345,7 +333,7 @@ struct Pause {
 	}
 
 	// Waits for a key, and takes it whole. Returns false when a signal
-	// came first.
+	// came first, or the job lost the terminal.
 	bool wait()
 	{
 		std::array<unsigned char, 64> key;
@@ -353,27 +341,30 @@ struct Pause {
 		// ends by itself.
 		const std::size_t size = terminal ? key.size() : 1;
 		while (!any_noted) {
-			const int ready_now = ready(nullptr);
+			const int ready_now =
+			    ready(terminal ? &terminal_check : nullptr);
 			if (ready_now < 0 && errno != EINTR)
 				return true;
+			if (ready_now == 0 && in_background())
+				return false;
 			if (ready_now <= 0)
 				continue;
-			// At a terminal in key mode the read cannot block: a
-			// key that Ctrl-C flushed, or that another reader took,
-			// sends the pause back to its wait.
-			const ssize_t got = on_terminal([&] {
-				return read(STDIN_FILENO, key.data(), size);
-			});
+			// A key that Ctrl-C flushed, or that another reader
+			// took, sends the pause back to its wait.
+			const ssize_t got = on_terminal(
+			    [&] { return read(fd, key.data(), size); });
 			if (got > 0) {
 				take_whole(key.data(), size, got);
 				return true;
 			}
-			// The end of the input, an error, or a terminal that
+			// The job lost the terminal since the wait began; else
+			// the end of the input, an error, or a terminal that
 			// hung up, which reads as empty for ever.
 			termios now;
-			if (got < 0
-				? errno != EINTR && !would_block()
-				: !terminal || tcgetattr(STDIN_FILENO, &now))
+			if (got < 0 && errno == EIO && in_background())
+				return false;
+			if (got < 0 ? errno != EINTR && !would_block()
+				    : !terminal || tcgetattr(fd, &now))
 				return true;
 		}
 		return false;
@@ -384,19 +375,18 @@ struct Pause {
 	{
 		while (got < size && ends_inside_key(key, got) &&
 		       ready(&key_bytes_apart) > 0) {
-			const ssize_t more = on_terminal([&] {
-				return read(STDIN_FILENO, key + got,
-					    size - got);
-			});
+			const ssize_t more = on_terminal(
+			    [&] { return read(fd, key + got, size - got); });
 			if (more <= 0)
 				return;
 			got += static_cast<std::size_t>(more);
 		}
 	}
 
-	// Waits for stdin with the taken signals let in. A signal that came
-	// before is held until here, so none comes between a check and the
-	// wait.
+	// Waits for stdin with the taken signals let in: the terminal the key
+	// is read from, readable as much through one descriptor as through
+	// another. A signal that came before is held until here, so none comes
+	// between a check and the wait.
 	int ready(const timespec *patience) const
 	{
 		return stdin_ready(patience, &let_in);
@@ -440,23 +430,24 @@ struct Pause {
 	}
 };
 
-// Stdin holds no key to wait for: stdio has seen its end or an error, or
-// it is a file, whose every byte is data.
+// Stdin holds no key to wait for: it has ended or cannot be read, or it
+// is a file, whose every byte is data.
 bool no_key_can_come()
 {
 	struct stat status;
-	return std::feof(stdin) || std::ferror(stdin) ||
+	return input_ended ||
 	       (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode));
 }
 
 } // namespace
 
+// The pause writes to the console itself, as the command processor's does,
+// once what stdout holds of the dialogue has gone out.
 void wait_for_key()
 {
-	(void)std::fputs(pause_text, stdout);
 	(void)std::fflush(stdout);
-	if (!no_key_can_come())
-		Pause().run();
-	(void)std::printf("\n");
-	(void)std::fflush(stdout);
+	[[maybe_unused]] ssize_t written =
+	    write(STDOUT_FILENO, pause_text, std::strlen(pause_text));
+	if (no_key_can_come() || Pause().run())
+		written = write(STDOUT_FILENO, "\n", 1);
 }
