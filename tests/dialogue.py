@@ -17,6 +17,7 @@ import resource
 import select
 import shlex
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -26,9 +27,16 @@ from fcntl import ioctl
 from pathlib import Path
 
 PAUSE = b"Press any key to continue . . . "
+# The real shells, interactive, each with no start-up file but the prompt "<$?> " that its home's
+# holds, where it takes none from the environment: zsh's without its line-end mark and bracketed
+# paste, which would stand between a line end and the prompt.
+SHELLS = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"], "zsh": ["zsh", "-i"],
+          "mksh": ["mksh", "-i"], "busybox": ["busybox", "sh", "-i"], "yash": ["yash", "-i"]}
+START_UPS = {".mkshrc": "PS1='<$?> '", ".yashrc": "PS1='<$?> '",
+             ".zshrc": "setopt prompt_subst; unsetopt prompt_sp; unset zle_bracketed_paste"}
 PATIENCE = 5  # seconds for what takes milliseconds; only a fault waits longer
 # Each read of the terminal held back 0.3 s at its start, so that a key can go before the read
-# takes it (+ "-P", the terminal).
+# takes it (+ "-P", the terminal; the program may read it through /dev/tty too).
 SLOW_READS = ["strace", "-f", "-qq", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=read",
               "-e", "inject=read:delay_enter=300000"]
 
@@ -58,8 +66,8 @@ class Run:
         self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
         # hung: the terminal hung up, so no line end after the pause, no settings to compare.
         self.hung, self.piped_out = False, mode == "terminal-piped-out"
-        # A real shell, interactive, with no start-up file; it runs the program where the row says.
-        self.shell = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"]}.get(mode)
+        # A real shell, interactive; it runs the program where the row says.
+        self.shell = SHELLS.get(mode)
         # At a terminal; in a session of its own, as a terminal window's process or a shell.
         self.at_terminal, self.own_session = (
             mode.startswith(kind) or bool(self.shell) for kind in ("terminal", "terminal-session"))
@@ -84,12 +92,14 @@ class Run:
                 signal.signal(signal.SIGTTOU, signal.SIG_IGN)
                 self.terminal += master, slave, termios.tcgetattr(slave)
             self.into, self.slave, self.settings = getattr(self, "session", self.terminal)
+            if width := re.search(r"-width-(\d+)$", mode):
+                ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("4H", 24, int(width[1]), 0, 0))
             # Each job starts with the settings the tests found, as a shell gives them.
             termios.tcsetattr(self.slave, termios.TCSANOW, self.settings)
             self.holder = self.settings  # as whoever holds the terminal left its settings
             self.io = dict.fromkeys(("stdin", "stdout", "stderr"), self.slave)
             if mode == "terminal-slow-reads":
-                command = [*SLOW_READS, "-P", os.ttyname(self.slave), *command]
+                command = [*SLOW_READS, "-P", os.ttyname(self.slave), "-P", "/dev/tty", *command]
             self.outs[self.into] = "shown"
         elif mode == "file":  # what the row types is in the file before the program starts
             path = Path(self.folder.name, "input")
@@ -116,6 +126,8 @@ class Run:
     def start(self):
         session = {"start_new_session": True} if self.own_session else {"process_group": 0}
         if self.shell:
+            for name, text in START_UPS.items():
+                Path(self.folder.name, name).write_text(text + "\n")
             env = {**os.environ, "PS1": "<$?> ", "TERM": "dumb", "HOME": self.folder.name}
             session.update(cwd=self.folder.name, env={k: v for k, v in env.items() if k != "ENV"})
         self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
@@ -151,23 +163,35 @@ class Run:
             assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
             self.read(0.005)
 
+    def find(self, command):  # the process in the run's session that runs the command, if any
+        for path in Path("/proc").glob("[0-9]*/cmdline"):
+            with contextlib.suppress(OSError):  # gone meanwhile
+                pid = int(path.parent.name)
+                if os.getsid(pid) == os.getsid(self.proc.pid) and \
+                        path.read_bytes().split(b"\0")[:-1] == [*map(os.fsencode, command)]:
+                    return pid
+
     def pid(self):  # the program's; where strace or a real shell starts it, the one in its session
         if self.command != self.program and not self.program_pid:
-            for path in Path("/proc").glob("[0-9]*/cmdline"):
-                with contextlib.suppress(OSError):  # gone meanwhile
-                    pid = int(path.parent.name)
-                    if os.getsid(pid) == os.getsid(self.proc.pid) and \
-                            path.read_bytes().split(b"\0")[:-1] == [*map(os.fsencode, self.program)]:
-                        self.program_pid = pid
+            self.program_pid = self.find(self.program)
         return self.program_pid or (None if self.shell else self.proc.pid)
 
-    def state(self):
-        stat = Path(f"/proc/{self.pid()}/stat")
-        return stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
+    def state(self, pid=0):  # a process's, the program's by default: False once it has gone
+        stat = Path(f"/proc/{pid if pid != 0 else self.pid()}/stat")
+        return pid is not None and stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
 
-    def prompt(self):  # the real shell's, at the start of a line, the last on the screen, new
-        shown = re.search(rb"(?:^|\n)<(\d+)> $", self.shown)  # since the mark
+    # The real shell's, the last on the screen but for busybox's question where the cursor is, new
+    # since the mark. Not always at the start of a line: a shell's prompt follows what a job killed
+    # at the pause left on its line, and what was typed in key mode shows nothing.
+    def prompt(self):
+        shown = re.search(rb"<(\d+)> (?:\x1b\[6n)?$", self.shown)
         return shown if shown and shown.start(1) > self.mark else None
+
+    def at_prompt(self):  # the real shell's, with the settings that shell had at its last one
+        if not self.prompt():
+            return False
+        settings = termios.tcgetattr(self.slave)
+        return self.prompts.setdefault(os.tcgetpgrp(self.into), settings) == settings
 
     def key_mode(self):  # the pause's: -icanon -echo -ixon, which no shell sets
         iflag, _, _, lflag, *_ = termios.tcgetattr(self.slave)
@@ -204,12 +228,28 @@ class Run:
             if self.at_terminal and PAUSE not in self.shown:  # at the prompt
                 self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
             self.press(data(arg))
-        elif verb in ("run", "stty"):  # typed to the shell: the program, or stty, with ARGS
-            self.step("await", "shell")
-            self.press(f"{shlex.join(self.program) if verb == 'run' else verb} {arg}\r".encode())
+        elif verb in ("run", "script", "nest", "stty"):  # typed to the shell at its prompt
+            if verb == "stty":  # which may mend settings a killed program left
+                self.until(self.prompt, "shell")
+            else:
+                self.step("await", "shell")
+            program = shlex.join(self.program)
+            line = {"run": f"{program} {arg}", "script": f"sh -c {shlex.quote(program + ' ' + arg)}",
+                    "stty": f"stty {arg}"}.get(verb) or shlex.join(SHELLS[arg])
+            self.press(line.encode() + b"\r")
             if verb == "stty":  # which changes the settings the shell has at its prompt
                 self.prompts.clear()
+            if verb in ("nest", "stty"):
                 self.step("await", "shell")
+        elif verb == "idle":  # the program runs only when nothing else would: a shell reads first
+            os.sched_setscheduler(self.pid(), os.SCHED_IDLE, os.sched_param(0))
+        elif verb == "dd":  # a command the shell runs reads a key of the terminal: it waits, and gets it
+            self.press(b"dd bs=1 count=1 2>/dev/null|tr a-z A-Z\r")
+            # Asleep in its read; else its read returned at once, and the shell reads again.
+            self.until(lambda: self.state(self.find(["dd", "bs=1", "count=1"])) == "S" or self.prompt(),
+                       "dd reading")
+            self.press(b"q\r")
+            self.until(lambda: b"Q" in self.shown[self.mark:], "dd's key")
         elif verb == "delay":
             time.sleep(0.02)  # less than the time the bytes of one key may come apart
         elif verb == "close":  # the end of the input; "close output": its reader gone
@@ -254,7 +294,8 @@ class Run:
                 "asleep": lambda: self.state() == "S",
                 "gone": lambda: self.state() in (False, "Z"),
                 "waiting": lambda: self.state() == "S" and held(),
-                "shell": self.prompt,
+                "shell": self.at_prompt,
+                "back": self.prompt,
                 "reading": lambda: self.state() == "t",
                 # Under strace a stop is a tracing stop: "t".
                 "frozen": lambda: self.state() in ("T", "t"),
@@ -262,11 +303,8 @@ class Run:
             if arg.startswith('"'):  # that text shown
                 conditions[arg] = lambda: data(arg) in self.shown
             self.until(conditions[arg], arg)
-            if arg == "shell":  # with the settings it had at its last prompt
-                self.status = int(self.prompt()[1])
-                self.holder = self.prompts.setdefault(os.tcgetpgrp(self.into),
-                                                      termios.tcgetattr(self.slave))
-                assert held(), "the shell's settings changed"
+            if arg == "shell":
+                self.status, self.holder = int(self.prompt()[1]), termios.tcgetattr(self.slave)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
             left = self.drain() if self.at_terminal else int.from_bytes(
                 ioctl(self.into, termios.FIONREAD, bytes(4)), sys.byteorder)
@@ -286,7 +324,7 @@ class Run:
             self.step("await", "shell")
             wanted = wanted if wanted >= 0 else 128 - wanted
             # The line the text was drawn again on ended once before the shell's prompt.
-            assert not self.again or self.shown.rsplit(PAUSE, 1)[1].startswith(b"\r\n<"), "line ends"
+            assert not self.again or re.match(rb"\r\n\r?<", self.shown.rsplit(PAUSE, 1)[1]), "line ends"
             out = Path(self.folder.name, "out")  # where the row sent the program's stdout
             assert not out.exists() or out.read_bytes() == self.expected, f"out {out.read_bytes()}"
             os.write(self.into, b"exit\r")
@@ -309,9 +347,8 @@ class Run:
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
-            if self.piped_out:
-                assert self.screen == self.echo + again + b"\r\n" * (self.again > 0), \
-                    f"on the screen {self.screen!r}"
+            if self.piped_out:  # the line the text is drawn again on is ended by the pipe's reader
+                assert self.screen == self.echo + again, f"on the screen {self.screen!r}"
             else:
                 expected = expected.replace(b"\n", b"\r\n").replace(
                     b":\r\n", b":" + self.echo + b"\r\n", 1)
@@ -328,6 +365,8 @@ def main():
         rows = [(where, "pipe", [f"type {spec}", "close", "exit 0"], int(largest), args)
                 for where, spec, largest, args in table("cases.txt", r'^(".*")\s+(-?\d+)\s*(.*)$')]
     else:
+        # On one processor, so that a race the program could lose to a shell is lost every time.
+        os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
         rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), steps.replace("$", sig).split(" | "), 9, "")
                 for where, mode, steps, each in table("scenarios.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
                 for sig in (each or "").split() or [""]]
