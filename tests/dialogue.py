@@ -32,6 +32,9 @@ PAUSE = b"Press any key to continue . . . "
 # paste, which would stand between a line end and the prompt.
 SHELLS = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"], "zsh": ["zsh", "-i"],
           "mksh": ["mksh", "-i"], "busybox": ["busybox", "sh", "-i"], "yash": ["yash", "-i"]}
+# A bit of each group of modes that no step here depends on.
+CHANGES = {"iflag": (0, termios.IMAXBEL), "oflag": (1, termios.TAB3), "cflag": (2, termios.HUPCL),
+           "lflag": (3, termios.ECHOCTL)}
 START_UPS = {".mkshrc": "PS1='<$?> '", ".yashrc": "PS1='<$?> '",
              ".zshrc": "setopt prompt_subst; unsetopt prompt_sp; unset zle_bracketed_paste"}
 PATIENCE = 5  # seconds for what takes milliseconds; only a fault waits longer
@@ -98,7 +101,7 @@ class Run:
             termios.tcsetattr(self.slave, termios.TCSANOW, self.settings)
             self.holder = self.settings  # as whoever holds the terminal left its settings
             self.io = dict.fromkeys(("stdin", "stdout", "stderr"), self.slave)
-            if mode == "terminal-slow-reads":
+            if mode.endswith("-slow-reads"):
                 command = [*SLOW_READS, "-P", os.ttyname(self.slave), "-P", "/dev/tty", *command]
             self.outs[self.into] = "shown"
         elif mode == "file":  # what the row types is in the file before the program starts
@@ -138,7 +141,7 @@ class Run:
 
     def in_child(self):
         resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.own_session and not self.mode.endswith("no-ctty"):  # its controlling terminal
+        if self.own_session and "no-ctty" not in self.mode:  # its controlling terminal
             ioctl(0, termios.TIOCSCTTY, 0)
         elif self.at_terminal and not self.own_session:  # the foreground job, as a shell makes it
             os.tcsetpgrp(0, os.getpgrp())
@@ -277,10 +280,19 @@ class Run:
             settings = [self.settings[0] & ~iflag, *self.settings[1:3],
                         self.settings[3] & ~lflag, *self.settings[4:]]
             self.hold(settings, os.getpgrp())
-        elif verb in ("fg", "bg"):
-            if verb == "fg":
-                self.hold(self.settings, self.proc.pid)
+        elif verb in ("fg", "bg"):  # "fg keys": with the key mode the pause had set, which is not
+            if verb == "fg":  # the holder's (so a shell may give back what it saw at a stop)
+                self.hold(self.keys if arg else self.settings, self.proc.pid)
+                self.holder = self.settings
             os.killpg(self.proc.pid, signal.SIGCONT)
+        elif verb == "change":  # someone else changes a part of the settings: it must stay so
+            settings = termios.tcgetattr(self.slave)
+            if arg in CHANGES:
+                settings[CHANGES[arg][0]] ^= CHANGES[arg][1]
+            else:  # a control character: to ^X, VMIN to 0, VTIME to 1
+                settings[6][getattr(termios, arg)] = {"VMIN": 0, "VTIME": 1}.get(arg, b"\x18")
+            termios.tcsetattr(self.slave, termios.TCSANOW, settings)
+            self.holder = termios.tcgetattr(self.slave)
         elif verb == "await":
             self.again += arg == "again"
             held = lambda: termios.tcgetattr(self.slave) == self.holder
@@ -303,6 +315,8 @@ class Run:
             if arg.startswith('"'):  # that text shown
                 conditions[arg] = lambda: data(arg) in self.shown
             self.until(conditions[arg], arg)
+            if arg == "key-mode":
+                self.keys = termios.tcgetattr(self.slave)
             if arg == "shell":
                 self.status, self.holder = int(self.prompt()[1]), termios.tcgetattr(self.slave)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
