@@ -8,6 +8,7 @@ carry from one machine to another better than seconds.
   run.py PROGRAM PREVIOUS BASELINE STATIC PREVIOUS_STATIC FLOOR [--runs N]
 """
 import argparse
+import fcntl
 import itertools
 import os
 import platform
@@ -15,6 +16,7 @@ import re
 import statistics
 import subprocess
 import tempfile
+import termios
 import time
 from pathlib import Path
 
@@ -41,6 +43,33 @@ def piped_run(program):
     start = time.perf_counter()
     subprocess.run([program], input=b"5 9 2", capture_output=True, check=True)
     return time.perf_counter() - start
+
+
+def waiting(program, seconds):
+    """Wake-ups a second and CPU time over the seconds given, of the program
+    waiting at the pause, in the foreground of a terminal of its own."""
+    master, slave = os.openpty()
+    proc = subprocess.Popen([program], stdin=slave, stdout=slave, stderr=slave,
+                            start_new_session=True,
+                            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+    os.close(slave)
+    os.write(master, b"5 9 2\r")
+    shown = b""
+    while b"Press any key" not in shown:
+        shown += os.read(master, 4096)
+    time.sleep(1)  # into its wait
+
+    def counts():
+        # CPU time in ns (schedstat), and the times it went to sleep of itself.
+        cpu = int(Path(f"/proc/{proc.pid}/schedstat").read_text().split()[0])
+        status = Path(f"/proc/{proc.pid}/status").read_text()
+        return cpu, int(re.search(r"\nvoluntary_ctxt_switches:\s*(\d+)", status)[1])
+
+    (cpu, sleeps), _, (cpu_after, sleeps_after) = counts(), time.sleep(seconds), counts()
+    os.write(master, b"x")
+    proc.wait()
+    os.close(master)
+    return (sleeps_after - sleeps) / seconds, (cpu_after - cpu) / 1e6
 
 
 def run(program, path):
@@ -82,6 +111,8 @@ def main():
     parser.add_argument("previous_static")
     parser.add_argument("floor")
     parser.add_argument("--runs", type=int, default=9)
+    parser.add_argument("--wait", type=int, default=60,
+                        help="seconds the pause waits for a key, measured")
     opts = parser.parse_args()
     # On one core, every run alike: left to roam, runs here fall into a fast
     # and a slow kind, about 1.8 times apart.
@@ -161,6 +192,13 @@ def main():
     print("| --- | ---: | ---: | ---: | ---: | ---: | --- |")
     for r in rows:
         print("| " + " | ".join(r) + " |")
+    print(f"\n| waiting at the pause for {opts.wait} s, at a terminal | ours "
+          "| previous |")
+    print("| --- | ---: | ---: |")
+    watched = [waiting(p, opts.wait) for p in (ours, opts.previous)]
+    print("| wake-ups a second | " + " | ".join(f"{w:.1f}" for w, _ in watched) + " |")
+    print(f"| CPU time over the {opts.wait} s | "
+          + " | ".join(f"{ms:.2f} ms" for _, ms in watched) + " |")
     cpu = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
     print(f"\nBest of {opts.runs} runs but where a row says otherwise, the "
           f"programs taking turns on one core; "
