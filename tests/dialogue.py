@@ -179,6 +179,13 @@ class Run:
             self.program_pid = self.find(self.program)
         return self.program_pid or (None if self.shell else self.proc.pid)
 
+    def clean(self):  # kills what a failed run left of the session or group it started
+        for stat in Path("/proc").glob("[0-9]*/stat"):
+            with contextlib.suppress(OSError):  # gone meanwhile
+                if int(stat.read_text().rsplit(") ", 1)[1].split()[3 if self.own_session else 2]) == \
+                        self.proc.pid:
+                    os.kill(int(stat.parent.name), signal.SIGKILL)
+
     def state(self, pid=0):  # a process's, the program's by default: False once it has gone
         stat = Path(f"/proc/{pid if pid != 0 else self.pid()}/stat")
         return pid is not None and stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
@@ -407,6 +414,8 @@ def main():
                 print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
+            if run.proc:
+                run.clean()
             if run.at_terminal:
                 break  # the terminal may be unfit for the scenarios after this one
     print(*problems, sep="\n")

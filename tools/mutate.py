@@ -2,10 +2,10 @@
 """Plants each fault that tests/mutants.toml lists in a copy of the tree, one at a time, builds
 it, runs its tests, and prints which tests catch it.
 
-  tools/mutate.py [--preset release] [--jobs 2] [--timeout 120] [NAME...]
+  tools/mutate.py [--preset release] [--jobs 2] [--timeout 120] [--faults FILE] [NAME...]
 
 Each fault replaces one text, which must stand exactly once in its file (src/main.cpp unless
-`file` says otherwise). A fault that does not build is stillborn; one marked `equivalent` cannot
+`file` says otherwise). The faults are tests/mutants.toml's, or another list's in that form. A fault that does not build is stillborn; one marked `equivalent` cannot
 be seen from outside the program, and catching it is reported as a surprise. The tree as it is
 goes first: if its tests fail, no other result means anything. Exits with 1 where a fault got
 through or the tree itself fails, with 0 otherwise.
@@ -71,8 +71,9 @@ def main():
     parser.add_argument("--preset", default="release")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--timeout", type=int, default=120, help="seconds a test may take")
+    parser.add_argument("--faults", type=Path, default=TOP / "tests/mutants.toml")
     opts = parser.parse_args()
-    faults = tomllib.loads((TOP / "tests/mutants.toml").read_text())["mutant"]
+    faults = tomllib.loads(opts.faults.read_text())["mutant"]
     for fault in faults:
         text = (TOP / fault.get("file", "src/main.cpp")).read_text()
         if text.count(fault["old"]) != 1:

@@ -441,13 +441,14 @@ bool no_key_can_come()
 
 } // namespace
 
-// The pause writes to the console itself, as the command processor's does,
-// once what stdout holds of the dialogue has gone out.
+// The text goes out with what stdout holds of the dialogue; the line end
+// after the key, as the command processor writes it, on its own.
 void wait_for_key()
 {
+	(void)std::fputs(pause_text, stdout);
 	(void)std::fflush(stdout);
-	[[maybe_unused]] ssize_t written =
-	    write(STDOUT_FILENO, pause_text, std::strlen(pause_text));
-	if (no_key_can_come() || Pause().run())
-		written = write(STDOUT_FILENO, "\n", 1);
+	if (no_key_can_come() || Pause().run()) {
+		[[maybe_unused]] const ssize_t ended =
+		    write(STDOUT_FILENO, "\n", 1);
+	}
 }
