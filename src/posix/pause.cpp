@@ -116,8 +116,8 @@ struct Pause {
 	bool drawn = false;
 	// No shell can give the job the terminal again.
 	bool lost = false;
-	// The process that started the program: where the job cannot stop in
-	// the background, its end is what tells that the terminal is lost.
+	// The process that started the program: its end tells that the job
+	// has lost the terminal for good.
 	const pid_t parent = getppid();
 
 	Pause()
@@ -216,10 +216,10 @@ struct Pause {
 	// answers as it answers cat: it stops the job by SIGTTIN, which acts
 	// once the round has given the signals back; or, where SIGTTIN is
 	// ignored or blocked or the job's group is orphaned, it refuses the
-	// read. A job that can stop is then orphaned, and one that cannot is
-	// so once its parent has gone: no shell can give it the terminal
-	// again, and the pause ends, as cat's read does. Else it waits, and
-	// asks again. Returns whether the pause ends.
+	// read. Once the process that started the program has gone, no shell
+	// can give the job the terminal again, and the pause ends, as cat's
+	// read does; until then it waits, and asks again. Returns whether the
+	// pause ends.
 	bool background()
 	{
 		unsigned char byte;
@@ -232,19 +232,13 @@ struct Pause {
 			return false;
 		if (errno != EIO)
 			return true;
-		if (!can_stop() && getppid() == parent) {
+		if (getppid() == parent) {
 			(void)pselect(0, nullptr, nullptr, nullptr,
 				      &terminal_check, &let_in);
 			return false;
 		}
 		lost = true;
 		return true;
-	}
-
-	// SIGTTIN, neither ignored nor blocked, stops the job.
-	bool can_stop() const
-	{
-		return taken[SIGTTIN] && !sigismember(&let_in, SIGTTIN);
 	}
 
 	// Sets key mode, made from the holder's settings, so that what was set
