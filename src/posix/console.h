@@ -19,8 +19,8 @@ inline int next_char()
 	return ch != EOF ? ch : eof_or_next_char();
 }
 
-// The input has given its last character: it ended, or cannot be read.
-extern bool input_ended;
+// The input may give more characters: it has neither ended nor failed.
+extern bool input_open;
 
 inline bool would_block() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 

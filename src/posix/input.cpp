@@ -6,7 +6,7 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-bool input_ended;
+bool input_open = true;
 
 int stdin_ready(const timespec *patience, const sigset_t *mask)
 {
@@ -26,6 +26,6 @@ int eof_or_next_char()
 		(void)stdin_ready(nullptr, nullptr);
 		ch = getc_unlocked(stdin);
 	}
-	input_ended = ch == EOF;
+	input_open = ch != EOF;
 	return ch;
 }

@@ -429,7 +429,7 @@ struct Pause {
 bool no_key_can_come()
 {
 	struct stat status;
-	return input_ended ||
+	return !input_open ||
 	       (fstat(STDIN_FILENO, &status) == 0 && S_ISREG(status.st_mode));
 }
 
