@@ -3,20 +3,30 @@
 # checks all it shows.
 #
 #   dialogue.py cases [--max-rss-kib=N] -- COMMAND...
-#   setsid -w dialogue.py scenarios -- COMMAND...
+#   dialogue.py reads --oracle=PROGRAM [--sample=N] -- COMMAND...
+#   setsid -w dialogue.py scenarios|shells|keys -- COMMAND...
+#   setsid -w dialogue.py walk [--seeds=N,...] [--moves=N] [--where=WHERE,...] -- COMMAND...
 #
-# cases: each row of cases.txt piped in, every run under N KiB of memory at its peak. From a
-# Windows program (an .exe) lines end in CR LF, and what the command processor's pause writes
-# after them is not compared.
-# scenarios: each row of scenarios.txt; they make a terminal, so they need a session of their own.
+# cases: each row of cases.txt piped in, every run under N KiB of memory at its peak, and but for
+# a row marked whole, fed a byte at a time too. From a Windows program (an .exe) lines end in CR
+# LF, and what the command processor's pause writes after them is not compared.
+# reads: inputs made from the grammar of the read, each from a file: the report and where the read
+# left the file held against the oracle's, which reads with the C library's scanf.
+# scenarios, shells: each row of that table; keys: each key keys.txt makes; walk: cat as the oracle
+# of job control, a walk of moves a user and a shell make, with cat as the job and with the program
+# at its pause, where the engine is the shell with each start-up a parent may give, and under the
+# real shells. These make terminals, so they need a session of their own.
 import ast
 import contextlib
+import itertools
 import os
+import random
 import re
 import resource
 import select
 import shlex
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -32,16 +42,23 @@ PAUSE = b"Press any key to continue . . . "
 # paste, which would stand between a line end and the prompt.
 SHELLS = {"bash": ["bash", "--norc", "-i"], "dash": ["dash", "-i"], "zsh": ["zsh", "-i"],
           "mksh": ["mksh", "-i"], "busybox": ["busybox", "sh", "-i"], "yash": ["yash", "-i"]}
+START_UPS = {".mkshrc": "PS1='<$?> '", ".yashrc": "PS1='<$?> '",
+             ".zshrc": "setopt prompt_subst; unsetopt prompt_sp; unset zle_bracketed_paste"}
 # A bit of each group of modes that no step here depends on.
 CHANGES = {"iflag": (0, termios.IMAXBEL), "oflag": (1, termios.TAB3), "cflag": (2, termios.HUPCL),
            "lflag": (3, termios.ECHOCTL)}
-START_UPS = {".mkshrc": "PS1='<$?> '", ".yashrc": "PS1='<$?> '",
-             ".zshrc": "setopt prompt_subst; unsetopt prompt_sp; unset zle_bracketed_paste"}
 PATIENCE = 5  # seconds for what takes milliseconds; only a fault waits longer
 # Each read of the terminal held back 0.3 s at its start, so that a key can go before the read
 # takes it (+ "-P", the terminal; the program may read it through /dev/tty too).
 SLOW_READS = ["strace", "-f", "-qq", "-o", "/dev/null", "--seccomp-bpf", "-e", "trace=read",
               "-e", "inject=read:delay_enter=300000"]
+# Where the program has no number to read.
+EMPTY = ("fifo", "write-only", "null", "closed", "directory", "zero")
+# Moves of a user and a shell, made by the engine as a shell; under a real shell fg, bg and stty are
+# typed to it, where it reads, and ctrl-z where the job holds the terminal.
+MOVES = {"ctrl-z": 'type "\\x1a"', "stop": "signal STOP", "cont": "signal CONT", "change": "change VINTR",
+         "shell": "shell", "fg": "fg", "bg": "bg"}
+TYPED = {"shell": 'type "stty intr ^Y\\r"', "fg": 'type "fg\\r"', "bg": 'type "bg\\r"'}
 
 
 # Bytes written as "..." with Python's escapes, each maybe repeated (*N).
@@ -60,15 +77,109 @@ def signum(name):  # TERM, RTMIN+1
     return getattr(signal, "SIG" + name.partition("+")[0]) + int(name.partition("+")[2] or 0)
 
 
+# Each key of keys.txt at the ends of its ranges, typed whole and a byte at a time, as rows.
+def keys():
+    for where, ranges, when in table("keys.txt", r"^(.*?)\s+(soon|later)$"):
+        parts = ranges.split()
+        spans = sorted({part for part in parts if "-" in part})
+        for ends in itertools.product((0, 1), repeat=len(spans)):
+            key = [int(p.split("-")[ends[spans.index(p)]] if "-" in p else p, 16) for p in parts]
+            for apart in {False, len(key) > 1}:
+                typed = " | delay | ".join('type "%s"' % "".join("\\x%02x" % b for b in bytes_)
+                                           for bytes_ in ([[b] for b in key] if apart else [key]))
+                yield (f"{where} {bytes(key).hex()}" + " apart" * apart, "terminal-session-quiet",
+                       f'await prompt | type "5 9 2\\r" | await key-mode | {typed} | '
+                       f'{"await taken | delay" if when == "soon" else "await gone"} | type "z" | exit 0 | unread 1')
+
+
+# Inputs of the read's grammar: every byte at each place of one input given as "1 |-|2|3| +4|"
+# (before and between the numbers, after a sign, inside and after the digits, after the third
+# number); inputs drawn at random, in range (a tail that would go on with a number has none); and
+# one longer than stdio's buffer.
+def inputs(base, seed, drawn):
+    parts, rng = base.split(b"|"), random.Random(seed)
+    yield from (b"".join(parts[:i]) + bytes([b]) + b"".join(parts[i:])
+                for i in range(len(parts)) for b in range(256))
+    for _ in range(drawn):
+        text = b""
+        for _ in range(rng.randint(0, 3)):
+            number = rng.choice([rng.randint(-2**31, 2**31 - 1), rng.randint(-9, 9)])
+            sign = b"-" if number < 0 else rng.choice([b"", b"+"])
+            text += bytes(rng.choices(b" \t\n\v\f\r", k=rng.randint(0 if sign or not text else 1, 3)))
+            text += sign + b"0" * rng.randint(0, 2) + b"%d" % abs(number)
+        yield text + bytes(rng.choices(b"+- \n.x", k=rng.randint(0, 3)))
+    yield b"5 9 2ABC" + b"x" * 9000
+
+
+# The program on each input from a file, its report and where it left the file, against the
+# oracle's on all of them (but where on Windows the command processor's pause reads from it too).
+def reads(command, oracle, sample, base=b"1 |-|2|3| +4| 5", seed=20261208, drawn=300):
+    def ours(path):
+        with open(path, "rb") as file:
+            out = subprocess.run(command, stdin=file, capture_output=True).stdout
+            return b"%s %d" % (re.search(rb"(-?\d+)\r?\n", out)[1], os.lseek(file.fileno(), 0, os.SEEK_CUR))
+
+    chosen, windows = list(inputs(base, seed, drawn))[::sample], command[-1].endswith(".exe")
+    with tempfile.TemporaryDirectory() as folder:
+        paths = [Path(folder, str(n)) for n in range(len(chosen))]
+        for path, text in zip(paths, chosen):
+            path.write_bytes(text)
+        scanf = subprocess.run([*command[:-1], oracle, *paths], capture_output=True).stdout.split()
+        problems = [f"{text[:40]!r}: {mine}, but scanf {theirs}" for text, mine, theirs in zip(
+            chosen, map(ours, paths), zip(scanf[::2], scanf[1::2])) if mine.split()[:2 - windows] != [*theirs][:2 - windows]]
+    print(f"{len(chosen)} inputs, one in {sample} of: every byte at each place of {base!r}, {drawn} "
+          f"drawn from the grammar with seed {seed}, and a long one", *problems[:20], sep="\n")
+    return 1 if problems or len(scanf) != 2 * len(chosen) else 0
+
+
+# The job after each move of a seeded walk, once settled: running (holding the terminal, or not and
+# the terminal as its holder left it), stopped (by which signal, where the engine is the job's
+# parent), or ended. Returns those, and the CPU time in ms the job took meanwhile.
+def walk(where, command, seed, moves):
+    rng, run, seen = random.Random(seed), Run(where, command, 9), []
+    for step in ["run"] * bool(run.shell) + (["await asleep"] if command == ["cat"] else
+                                             ["await prompt", 'type "5 9 2\\r"', "await key-mode"]):
+        run.step(*step.split(" ", 1))
+    pid = run.pid()
+    holds = lambda: os.tcgetpgrp(run.into) == os.getpgid(pid)
+
+    def look():
+        if (state := run.state()) in (False, "Z"):
+            return "ended"
+        if state not in "Tt":
+            return "running, " + ("holding the terminal" if holds() else "the settings " + (
+                "its holder's" if termios.tcgetattr(run.slave) == run.holder else "another's"))
+        with contextlib.suppress(ChildProcessError):  # not the engine's child
+            return "stopped by " + signal.Signals(os.waitid(
+                os.P_PID, pid, os.WSTOPPED | os.WNOHANG | os.WNOWAIT).si_status).name
+        return "stopped"
+
+    cpu = lambda: int(Path(f"/proc/{pid}/schedstat").read_text().split()[0]) / 1e6
+    start = spent = cpu()
+    for _ in range(moves):
+        move = rng.choice([m for m in MOVES if (m != "shell" or run.state() in ("T", "t")) and (
+            not run.shell or m in ("stop", "cont", "change") or (m == "ctrl-z") == holds())])
+        run.step(*(run.shell and TYPED.get(move) or MOVES[move]).split(" ", 1))
+        looks = [look()]
+        while len(looks) < 8 or len(set(looks[-8:])) > 1:  # as it was over the last 80 ms
+            looks.append(run.read(0.01) or look())
+        seen.append(f"{move}: {looks[-1]}")
+        if looks[-1] == "ended":
+            break
+        spent = cpu()
+    run.clean()
+    return seen, spent - start
+
+
 # One run of the program, its input fed step by step. Its stderr goes to a file: Wine's server
 # lingers for seconds with the pipes it inherited.
 class Run:
     terminal = []  # master, slave, settings: one for all, as a session has one
 
     def __init__(self, mode, command, largest):
-        self.mode, self.proc, self.shown, self.screen, self.echo = mode, None, b"", b"", b""
+        self.mode, self.proc, self.shown, self.screen, self.echo, self.keyed = mode, None, b"", b"", b"", 0
         # hung: the terminal hung up, so no line end after the pause, no settings to compare.
-        self.hung, self.piped_out = False, mode == "terminal-piped-out"
+        self.hung, self.piped_out = False, mode in ("terminal-piped-out", "terminal-out-other")
         # A real shell, interactive; it runs the program where the row says.
         self.shell = SHELLS.get(mode)
         # At a terminal; in a session of its own, as a terminal window's process or a shell.
@@ -79,22 +190,21 @@ class Run:
         # the program, which strace or a real shell may start, and its process once found.
         self.mark, self.prompts, self.again, self.program, self.program_pid = 0, {}, 0, command, None
         self.windows = windows = any(word.endswith(".exe") for word in command)
-        if mode in ("fifo", "write-only"):  # input that has ended before it began
-            largest = -2**31
-        text = b"\nUnesite 3 broja:\nNajveci broj je: %d\n" % largest
+        text = b"\nUnesite 3 broja:\nNajveci broj je: %d\n" % (-2**31 if mode in EMPTY else largest)
         self.expected = text.replace(b"\n", b"\r\n") if windows else text + PAUSE + b"\n"
         self.folder, self.err = tempfile.TemporaryDirectory(), tempfile.TemporaryFile()
         self.io, self.outs, self.theirs = {"stderr": self.err}, {}, []
         if self.at_terminal:
             if self.own_session:  # a terminal of its own, for the session the program leads
-                master, slave = os.openpty()
-                self.session = [master, slave, termios.tcgetattr(slave)]
+                self.session = [*(pair := os.openpty()), termios.tcgetattr(pair[1])]
             elif not self.terminal:
                 master, slave = os.openpty()
                 ioctl(slave, termios.TIOCSCTTY, 0)
                 signal.signal(signal.SIGTTOU, signal.SIG_IGN)
                 self.terminal += master, slave, termios.tcgetattr(slave)
             self.into, self.slave, self.settings = getattr(self, "session", self.terminal)
+            if mode.endswith("-quiet"):  # no echo, as a shell's line editor holds the terminal
+                self.settings = [*self.settings[:3], self.settings[3] & ~termios.ECHO, *self.settings[4:]]
             if width := re.search(r"-width-(\d+)$", mode):
                 ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("4H", 24, int(width[1]), 0, 0))
             # Each job starts with the settings the tests found, as a shell gives them.
@@ -104,14 +214,20 @@ class Run:
             if mode.endswith("-slow-reads"):
                 command = [*SLOW_READS, "-P", os.ttyname(self.slave), "-P", "/dev/tty", *command]
             self.outs[self.into] = "shown"
-        elif mode == "file":  # what the row types is in the file before the program starts
-            path = Path(self.folder.name, "input")
-            self.into = os.open(path, os.O_WRONLY | os.O_CREAT)
-            self.io["stdin"] = os.open(path, os.O_RDONLY)
-        elif mode == "fifo":  # one that no one ever opened to write
+        elif mode.startswith("fifo"):  # one that no one ever opened to write, or that the test did
             os.mkfifo(path := Path(self.folder.name, "fifo"))
             self.io["stdin"] = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+            self.into = mode == "fifo-written" and os.open(path, os.O_WRONLY)
             os.set_blocking(self.io["stdin"], True)
+        elif mode == "socket":  # one end of a stream socket pair, the test writing at the other
+            self.into, self.io["stdin"] = (end.detach() for end in socket.socketpair())
+        elif mode in ("nonblocking", "trickle"):  # a pipe, its reading end left non-blocking
+            self.io["stdin"], self.into = os.pipe()
+            os.set_blocking(self.io["stdin"], False)
+            self.theirs.append(self.io["stdin"])
+        elif mode in EMPTY[2:]:  # closed when the program starts
+            path = {"zero": "/dev/zero", "directory": "/"}.get(mode, "/dev/null")
+            self.io["stdin"] = os.open(path, os.O_RDONLY)
         elif mode != "write-only":
             self.io["stdin"] = subprocess.PIPE
         if mode == "stdout-full":
@@ -119,38 +235,33 @@ class Run:
         elif "stdout" not in self.io or self.piped_out:
             if self.outs:
                 self.outs[self.into] = "screen"
-            out, self.io["stdout"] = os.pipe()
+            out, self.io["stdout"] = os.openpty() if mode == "terminal-out-other" else os.pipe()
             self.outs[out] = "shown"
-            self.theirs.append(self.io["stdout"])
+            self.theirs += [self.io["stdout"]] * (mode != "terminal-out-other")
             if mode == "write-only":  # stdin is the end of its output pipe: largest <&1 | cat
                 self.io["stdin"] = self.io["stdout"]
         self.command = self.shell or command
 
+    # The start-ups a parent may give, by env; a session of its own, its terminal the controlling
+    # one or not, by setsid; no stdin, by sh. Each runs what comes next in the process it has, so
+    # only a foreground job at the engine's own terminal is made so in the child, before it runs.
     def start(self):
-        session = {"start_new_session": True} if self.own_session else {"process_group": 0}
-        if self.shell:
-            for name, text in START_UPS.items():
-                Path(self.folder.name, name).write_text(text + "\n")
-            env = {**os.environ, "PS1": "<$?> ", "TERM": "dumb", "HOME": self.folder.name}
-            session.update(cwd=self.folder.name, env={k: v for k, v in env.items() if k != "ENV"})
-        self.proc = subprocess.Popen(self.command, **self.io, **session, preexec_fn=self.in_child)
+        how = {"ignoring": "ignore", "blocking": "block"}  # and SIGTTOU that the engine ignores
+        wrap = [f"--{how[verb]}-signal={name.upper()}" for verb, name in re.findall(r"-(ignoring|blocking)-(\w+)", self.mode)]
+        wrap = ["env", "--default-signal=TTOU", *wrap] if wrap or self.terminal else []
+        wrap += ["setsid", *["--ctty"] * ("no-ctty" not in self.mode)] if self.own_session else []
+        wrap += ["sh", "-c", 'exec "$@" <&-', "sh"] if self.mode == "closed" else []
+        env = {**os.environ, "PS1": "<$?> ", "TERM": "dumb", "HOME": self.folder.name}
+        for name, text in START_UPS.items() if self.shell else ():
+            Path(self.folder.name, name).write_text(text + "\n")
+        self.proc = subprocess.Popen(
+            [*wrap, *self.command], **self.io, process_group=None if self.own_session else 0,
+            cwd=self.folder.name, env={k: v for k, v in env.items() if k != "ENV"},
+            preexec_fn=(lambda: os.tcsetpgrp(0, os.getpgrp())) if self.at_terminal and not self.own_session else None)
         if self.proc.stdin:
             self.into = self.proc.stdin.fileno()
-        for fd in self.theirs:  # the program's end of its stdout pipe is its own
+        for fd in self.theirs:  # the program's end of its stdin or stdout pipe is its own
             os.close(fd)
-
-    def in_child(self):
-        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
-        if self.own_session and "no-ctty" not in self.mode:  # its controlling terminal
-            ioctl(0, termios.TIOCSCTTY, 0)
-        elif self.at_terminal and not self.own_session:  # the foreground job, as a shell makes it
-            os.tcsetpgrp(0, os.getpgrp())
-        signal.signal(signal.SIGINT, signal.SIG_DFL)
-        signal.signal(signal.SIGTTOU, signal.SIG_DFL)
-        for how, name in re.findall(r"-(ignoring|blocking)-(\w+)", self.mode):
-            signal.pthread_sigmask(signal.SIG_BLOCK, [signum(name.upper())]) if how == "blocking" \
-                else signal.signal(signum(name.upper()), signal.SIG_IGN)
-        os.set_blocking(0, self.mode != "nonblocking")
 
     def read(self, wait=0):
         while ready := select.select(list(self.outs), [], [], wait)[0]:
@@ -160,19 +271,23 @@ class Run:
                 else:
                     del self.outs[fd]
 
-    def until(self, condition, what):
+    def until(self, condition, what, every=0.005):
         deadline = time.monotonic() + PATIENCE
         while not condition():
             assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
-            self.read(0.005)
+            self.read(every)
 
-    def find(self, command):  # the process in the run's session that runs the command, if any
-        for path in Path("/proc").glob("[0-9]*/cmdline"):
+    # Every process in the run's session: its id, state, parent, group, and command line.
+    def processes(self):
+        for stat in Path("/proc").glob("[0-9]*/stat"):
             with contextlib.suppress(OSError):  # gone meanwhile
-                pid = int(path.parent.name)
-                if os.getsid(pid) == os.getsid(self.proc.pid) and \
-                        path.read_bytes().split(b"\0")[:-1] == [*map(os.fsencode, command)]:
-                    return pid
+                state, parent, group, session = stat.read_text().rsplit(") ", 1)[1].split()[:4]
+                if int(session) == os.getsid(self.proc.pid):
+                    yield int(stat.parent.name), state, int(parent), int(group), \
+                        stat.with_name("cmdline").read_bytes().split(b"\0")[:-1]
+
+    def find(self, command):  # the process that runs the command, if any
+        return next((pid for pid, *_, line in self.processes() if line == [*map(os.fsencode, command)]), None)
 
     def pid(self):  # the program's; where strace or a real shell starts it, the one in its session
         if self.command != self.program and not self.program_pid:
@@ -180,11 +295,12 @@ class Run:
         return self.program_pid or (None if self.shell else self.proc.pid)
 
     def clean(self):  # kills what a failed run left of the session or group it started
-        for stat in Path("/proc").glob("[0-9]*/stat"):
-            with contextlib.suppress(OSError):  # gone meanwhile
-                if int(stat.read_text().rsplit(") ", 1)[1].split()[3 if self.own_session else 2]) == \
-                        self.proc.pid:
-                    os.kill(int(stat.parent.name), signal.SIGKILL)
+        for pid, _, _, group, _ in self.processes():
+            os.kill(pid, signal.SIGKILL) if self.own_session or group == self.proc.pid else None
+
+    def read_bytes(self):  # that the program has read
+        with contextlib.suppress(OSError):
+            return int(re.search(rb"rchar: (\d+)", Path(f"/proc/{self.pid()}/io").read_bytes())[1])
 
     def state(self, pid=0):  # a process's, the program's by default: False once it has gone
         stat = Path(f"/proc/{pid if pid != 0 else self.pid()}/stat")
@@ -198,10 +314,8 @@ class Run:
         return shown if shown and shown.start(1) > self.mark else None
 
     def at_prompt(self):  # the real shell's, with the settings that shell had at its last one
-        if not self.prompt():
-            return False
-        settings = termios.tcgetattr(self.slave)
-        return self.prompts.setdefault(os.tcgetpgrp(self.into), settings) == settings
+        settings = self.prompt() and termios.tcgetattr(self.slave)
+        return settings and self.prompts.setdefault(os.tcgetpgrp(self.into), settings) == settings
 
     def key_mode(self):  # the pause's: -icanon -echo -ixon, which no shell sets
         iflag, _, _, lflag, *_ = termios.tcgetattr(self.slave)
@@ -232,24 +346,35 @@ class Run:
             os.write(self.into, keys)
 
     def step(self, verb, arg=""):
-        if not self.proc and not (verb == "type" and self.mode == "file"):
+        if not self.proc:
             self.start()
-        if verb == "type":
-            if self.at_terminal and PAUSE not in self.shown:  # at the prompt
+        waits = lambda: self.state() in ("S", "Z", False)  # for a byte, or at its end
+        if verb == "type" and self.mode == "trickle":  # a byte at a time, as the program waits
+            self.typed, self.fed = data(arg), 0
+            while self.fed < len(self.typed) and (self.until(waits, "waiting", 0.001) or self.state() == "S"):
+                self.press(self.typed[self.fed:self.fed + 1])
+                self.fed += 1
+            self.until(waits, "waiting for the end")
+        elif verb == "fed":  # it took what it takes of a file, and the pause one byte more
+            with tempfile.TemporaryFile() as file:
+                file.write(self.typed)
+                subprocess.run(self.program, stdin=file.seek(0) or file, capture_output=True)
+                taken = os.lseek(file.fileno(), 0, os.SEEK_CUR)
+            assert self.fed == min(len(self.typed), taken + 2), f"took {self.fed}, of a file {taken}"
+        elif verb == "type":
+            if self.at_terminal and PAUSE not in self.shown and self.settings[3] & termios.ECHO:
                 self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
+            self.keyed += len(data(arg)) * (PAUSE in self.shown)
             self.press(data(arg))
         elif verb in ("run", "script", "nest", "stty"):  # typed to the shell at its prompt
-            if verb == "stty":  # which may mend settings a killed program left
-                self.until(self.prompt, "shell")
-            else:
-                self.step("await", "shell")
+            # stty may mend the settings a killed program left, and changes the shell's own
+            self.until(self.prompt, "shell") if verb == "stty" else self.step("await", "shell")
             program = shlex.join(self.program)
             line = {"run": f"{program} {arg}", "script": f"sh -c {shlex.quote(program + ' ' + arg)}",
                     "stty": f"stty {arg}"}.get(verb) or shlex.join(SHELLS[arg])
             self.press(line.encode() + b"\r")
-            if verb == "stty":  # which changes the settings the shell has at its prompt
-                self.prompts.clear()
             if verb in ("nest", "stty"):
+                self.prompts = self.prompts if verb == "nest" else {}
                 self.step("await", "shell")
         elif verb == "idle":  # the program runs only when nothing else would: a shell reads first
             os.sched_setscheduler(self.pid(), os.SCHED_IDLE, os.sched_param(0))
@@ -263,30 +388,23 @@ class Run:
         elif verb == "delay":
             time.sleep(0.02)  # less than the time the bytes of one key may come apart
         elif verb == "close":  # the end of the input; "close output": its reader gone
-            if arg:
-                out = next(fd for fd, name in self.outs.items() if name == "shown")
-                os.close(out)
-                del self.outs[out]
-            else:
-                self.proc.stdin.close()
+            fd = next(fd for fd, name in self.outs.items() if name == "shown") if arg else self.into
+            self.proc.stdin.close() if self.proc.stdin and not arg else os.close(fd)
+            self.outs.pop(fd, None)
         elif verb == "signal":  # to the program; NAME shell, NAME session: to a real shell
             name, _, whom = arg.partition(" ")
             self.press(b"")  # nothing typed; what shows from here on comes of the signal
             pid = self.proc.pid if whom == "session" else self.pid()
             if whom == "shell":  # the one that runs the program
-                pid = int(Path(f"/proc/{pid}/stat").read_text().rsplit(") ")[1].split()[1])
+                pid = next(parent for child, _, parent, *_ in self.processes() if child == pid)
             os.kill(pid, signum(name))
         elif verb == "flush":  # what is typed and not yet read goes, as another reader takes it
             termios.tcflush(self.slave, termios.TCIFLUSH)
         elif verb == "hang":  # up: the terminal closes
-            os.close(self.into)
-            del self.outs[self.into]
-            self.hung = True
+            self.hung = os.close(self.into) or self.outs.pop(self.into)
         elif verb == "shell":  # takes the terminal back, with readline's settings
-            lflag, iflag = termios.ECHO | termios.ICANON, termios.ICRNL | termios.INLCR
-            settings = [self.settings[0] & ~iflag, *self.settings[1:3],
-                        self.settings[3] & ~lflag, *self.settings[4:]]
-            self.hold(settings, os.getpgrp())
+            self.hold([self.settings[0] & ~(termios.ICRNL | termios.INLCR), *self.settings[1:3],
+                       self.settings[3] & ~(termios.ECHO | termios.ICANON), *self.settings[4:]], os.getpgrp())
         elif verb in ("fg", "bg"):  # "fg keys": with the key mode the pause had set, which is not
             if verb == "fg":  # the holder's (so a shell may give back what it saw at a stop)
                 self.hold(self.keys if arg else self.settings, self.proc.pid)
@@ -312,6 +430,8 @@ class Run:
                 "pause": lambda: PAUSE in self.shown,
                 "asleep": lambda: self.state() == "S",
                 "gone": lambda: self.state() in (False, "Z"),
+                # Every byte typed at the pause read, or the program gone.
+                "taken": lambda: self.state() in (False, "Z") or self.read_bytes() >= self.keyed,
                 "waiting": lambda: self.state() == "S" and held(),
                 "shell": self.at_prompt,
                 "back": self.prompt,
@@ -323,16 +443,13 @@ class Run:
                 conditions[arg] = lambda: data(arg) in self.shown
             self.until(conditions[arg], arg)
             if arg == "key-mode":
-                self.keys = termios.tcgetattr(self.slave)
+                self.keys, self.keyed = termios.tcgetattr(self.slave), self.read_bytes()
             if arg == "shell":
                 self.status, self.holder = int(self.prompt()[1]), termios.tcgetattr(self.slave)
         elif verb == "unread":  # how many bytes of the input are left in the pipe or terminal
-            left = self.drain() if self.at_terminal else int.from_bytes(
-                ioctl(self.into, termios.FIONREAD, bytes(4)), sys.byteorder)
+            queue = self.io["stdin"] if self.mode == "socket" else self.into  # the reader's end
+            left = self.drain() if self.at_terminal else struct.unpack("i", ioctl(queue, termios.FIONREAD, bytes(4)))[0]
             assert left == int(arg), f"{left} bytes of the input left"
-        elif verb == "offset":  # where the program left its input file
-            offset = os.lseek(self.io["stdin"], 0, os.SEEK_CUR)
-            assert offset == int(arg), f"the input file left at {offset}"
         else:
             assert verb == "exit", f"no step {verb}"
             self.finish(int(arg) if arg.lstrip("-").isdigit() else -signum(arg))
@@ -368,28 +485,60 @@ class Run:
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
-            if self.piped_out:  # the line the text is drawn again on is ended by the pipe's reader
-                assert self.screen == self.echo + again, f"on the screen {self.screen!r}"
-            else:
+            other = self.mode == "terminal-out-other"  # ends the line the text is drawn again on
+            if self.piped_out:  # where a pipe's reader does not
+                assert self.screen == self.echo + again + b"\r\n" * (other and self.again > 0), \
+                    f"on the screen {self.screen!r}"
+            if other or not self.piped_out:
                 expected = expected.replace(b"\n", b"\r\n").replace(
-                    b":\r\n", b":" + self.echo + b"\r\n", 1)
+                    b":\r\n", b":" + self.echo * (not other) + b"\r\n", 1)
             assert self.hung or termios.tcgetattr(self.slave) == self.holder, "settings not restored"
         assert self.mode == "stdout-full" or self.shown.startswith(expected) and (
             self.windows or self.shown == expected), f"expected {expected!r}"
 
 
+# Each walk, with cat and with the program; where SIGTTIN is switched off, cat ends at a read in
+# the background, where the pause waits.
+def walks(command, seeds, moves, places):
+    signal.signal(signal.SIGTSTP, signal.SIG_IGN)  # Ctrl-Z typed while the engine holds the terminal
+    problems = []
+    for seed, where in itertools.product(map(int, seeds.split(",")), places.split(",")):
+        (cat, _), (ours, spent) = (walk(where, job, seed, moves) for job in (["cat"], command))
+        print(f"{where}, seed {seed}: " + "; ".join(ours) + f"; {spent:.1f} ms of CPU")
+        problems += [f"{where}, seed {seed}, move {n}: {mine}, but cat {theirs}"
+                     for n, (theirs, mine) in enumerate(zip(cat, ours), 1) if theirs != mine and not (
+                         "-TTIN" in where and theirs.endswith(": ended") and ": running" in mine)][:1]
+        problems += [f"{where}: {spent:.1f} ms of CPU while it waited"] * (spent > 20)
+    print(*problems, sep="\n")
+    return 1 if problems else 0
+
+
 def main():
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))  # a core-dumping signal leaves no file
     split = sys.argv.index("--")
-    table_name, *bound = sys.argv[1:split]
-    bound, command = int(bound[0][14:]) if bound else 0, sys.argv[split + 1:]
-    if table_name == "cases":
-        rows = [(where, "pipe", [f"type {spec}", "close", "exit 0"], int(largest), args)
-                for where, spec, largest, args in table("cases.txt", r'^(".*")\s+(-?\d+)\s*(.*)$')]
+    table_name, command = sys.argv[1], sys.argv[split + 1:]
+    options = dict(re.match(r"--([\w-]+)=(.*)", option).groups() for option in sys.argv[2:split])
+    bound = int(options.get("max-rss-kib", 0))
+    if table_name == "reads":
+        return reads(command, options["oracle"], int(options.get("sample", 1)))
+    if table_name == "walk":
+        return walks(command, options.get("seeds", "1"), int(options.get("moves", 12)),
+                     options.get("where", "terminal"))
+    if table_name == "cases":  # Windows's pause reads stdin too
+        rows = [row for where, spec, largest, args, whole in table(
+                    "cases.txt", r'^(".*")\s+(-?\d+)\s*(.*?)\s*(whole)?$')
+                for row in [(where, "pipe", f"type {spec} | close | exit 0", int(largest), args)] +
+                [(f"{where} a byte at a time", "trickle", f"type {spec} | close | exit 0 | fed",
+                  int(largest), args)] * (not whole and not command[-1].endswith(".exe"))]
+    elif table_name == "keys":
+        rows = [(where, mode, steps, 9, "") for where, mode, steps in keys()]
     else:
-        # On one processor, so that a race the program could lose to a shell is lost every time.
-        os.sched_setaffinity(0, {min(os.sched_getaffinity(0))})
-        rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), steps.replace("$", sig).split(" | "), 9, "")
-                for where, mode, steps, each in table("scenarios.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
+        # On one processor, the scenarios' and the shells' each their own where there are two, so
+        # that a race the program could lose to a shell is lost every time.
+        cpus = sorted(os.sched_getaffinity(0))
+        os.sched_setaffinity(0, {cpus[-(table_name == "shells")]})
+        rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), re.sub(r"\$(?![?\w])", sig, steps),
+                 9, "") for where, mode, steps, each in table(f"{table_name}.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
                 for sig in (each or "").split() or [""]]
     # qemu-user keeps some of the host's real-time signals for itself and numbers the program's
     # otherwise, so a real-time signal sent to it is not the program's; and it reports a signal
@@ -399,13 +548,13 @@ def main():
     rows = [row for row in rows if row not in emulated]
     print(*(f"{row[0]}: not run under {command[0]}" for row in emulated), sep="\n")
     problems, peak = [], tempfile.NamedTemporaryFile()
-    timed = ["time", "-f", "%M", "-o", peak.name] if bound else []
     for ran, (where, mode, steps, largest, args) in enumerate(rows, 1):
+        timed = ["time", "-f", "%M", "-o", peak.name] if bound and mode == "pipe" else []
         run = Run(mode, [*timed, *command, *shlex.split(args)], largest)
         try:
-            for step in steps:
+            for step in steps.split(" | "):
                 run.step(*step.split(" ", 1))
-            kib = bound and int(Path(peak.name).read_text().split()[-1])
+            kib = int(Path(peak.name).read_text().split()[-1]) if timed else 0
             assert kib <= bound, f"peak memory {kib} KiB"
             if run.at_terminal and not run.hung:
                 run.step("unread", "0")
@@ -414,8 +563,7 @@ def main():
                 print(f"{where}: {how}" + ", the terminal's settings as found" * (mode == "terminal"))
         except (AssertionError, subprocess.TimeoutExpired) as problem:
             problems.append(f"{where}: {problem}; shown {run.shown[:200]!r}")
-            if run.proc:
-                run.clean()
+            run.proc and run.clean()
             if run.at_terminal:
                 break  # the terminal may be unfit for the scenarios after this one
     print(*problems, sep="\n")
