@@ -283,10 +283,10 @@ class Run:
                 else:
                     del self.outs[fd]
 
-    def until(self, condition, what, every=0.005):
-        deadline = time.monotonic() + PATIENCE
+    def until(self, condition, what, every=0.005, patience=PATIENCE):
+        deadline = time.monotonic() + patience
         while not condition():
-            assert time.monotonic() < deadline, f"{what}: not so in {PATIENCE} s"
+            assert time.monotonic() < deadline, f"{what}: not so in {patience} s"
             self.read(every)
 
     # Every process in the run's session: its id, state, parent, group, and command line.
@@ -432,7 +432,8 @@ class Run:
                 settings[6][getattr(termios, arg)] = {"VMIN": 0, "VTIME": 1}.get(arg, b"\x18")
             termios.tcsetattr(self.slave, termios.TCSANOW, settings)
             self.holder = termios.tcgetattr(self.slave)
-        elif verb == "await":
+        elif verb == "await":  # "WHAT within N ms": so soon, where it must be
+            arg, within = re.fullmatch(r"(.*?)(?: within (\d+) ms)?", arg).groups()
             self.again += arg == "again"
             held = lambda: termios.tcgetattr(self.slave) == self.holder
             conditions = {
@@ -455,7 +456,7 @@ class Run:
                 "stopped": lambda: self.state() in ("T", "t") and held()}
             if arg.startswith('"'):  # that text shown
                 conditions[arg] = lambda: data(arg) in self.shown
-            self.until(conditions[arg], arg)
+            self.until(conditions[arg], arg, patience=int(within) / 1000 if within else PATIENCE)
             if arg == "key-mode":
                 self.keys, self.keyed = termios.tcgetattr(self.slave), self.read_bytes()
             if arg == "shell":
