@@ -18,6 +18,7 @@ import statistics
 import subprocess
 import tempfile
 import termios
+import textwrap
 import time
 from pathlib import Path
 
@@ -209,11 +210,12 @@ def main():
     print(f"| CPU time over the {opts.wait} s | "
           + " | ".join(f"{ms:.2f} ms" for _, ms in watched) + " |")
     cpu = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
-    print(f"\nBest of {opts.runs} runs but where a row says otherwise, the "
-          f"programs taking turns on one core; "
-          f"{cpu[1] if cpu else platform.processor()}, "
-          f"{os.cpu_count()} cores, Linux {platform.release()}, "
-          f"{platform.libc_ver()[0]} {platform.libc_ver()[1]}.")
+    print("\n" + textwrap.fill(
+        f"Best of {opts.runs} runs but where a row says otherwise, the "
+        f"programs taking turns on one core; "
+        f"{cpu[1] if cpu else platform.processor()}, "
+        f"{os.cpu_count()} cores, Linux {platform.release()}, "
+        f"{platform.libc_ver()[0]} {platform.libc_ver()[1]}.", 76))
 
 
 if __name__ == "__main__":
