@@ -286,7 +286,7 @@ class Run:
     def until(self, condition, what, every=0.005, patience=PATIENCE):
         deadline = time.monotonic() + patience
         while not condition():
-            assert time.monotonic() < deadline, f"{what}: not so in {patience} s"
+            assert time.monotonic() < deadline, f"{what}: not so in {patience} s, but {self.state()!r}"
             self.read(every)
 
     # Every process in the run's session: its id, state, parent, group, and command line.
@@ -438,8 +438,9 @@ class Run:
             held = lambda: termios.tcgetattr(self.slave) == self.holder
             conditions = {
                 "prompt": lambda: b"Unesite 3 broja:" in self.shown,
-                # The text first: a signal key flushes what is not yet read.
-                "key-mode": lambda: (PAUSE in self.shown or self.shell) and self.key_mode(),
+                # The text first: a signal key flushes what is not yet read. Then the pause waits,
+                # done with the settings: a stop as it sets them leaves it to read them after.
+                "key-mode": lambda: (PAUSE in self.shown or self.shell) and self.key_mode() and self.state() != "R",
                 "again": lambda: self.key_mode() and self.again == (
                     self.screen if self.piped_out else self.shown).count(b"\r" + PAUSE),
                 "pause": lambda: PAUSE in self.shown,
