@@ -130,7 +130,7 @@ def main():
     ours, _, base = programs = opts.program, opts.previous, opts.baseline
     # Every kind of white space, in an order a branch predictor cannot learn.
     spaces = bytes(SPACES[(i * 2654435761 >> 7) % 6] for i in range(MiB))
-    rows = []
+    rows, noise = [], []
 
     def row(measure, values, show, goal=""):
         """A row of the three values, with ours over each of the others."""
@@ -151,16 +151,22 @@ def main():
         [instructions(p, True) for p in programs], count,
         "at most 1.0 of previous")
     def wall_times(programs, goal):
-        """Each program runs after each other in turn: a run is slower
-        after one that starts a shell."""
-        times = {p: [] for p in programs}
+        """The programs in every order in turn, so that each runs after
+        each other as often (a run is slower after one that starts a
+        shell), beside a copy of the first, whose time against the first's
+        shows how far two runs of one program differ here."""
+        copy = os.path.join(folder.name, "pc")
+        shutil.copy2(programs[0], copy)
+        times = {p: [] for p in (*programs, copy)}
+        orders = list(itertools.permutations(times))
         for turn in range(100 * opts.runs):
-            first = turn % len(programs)
-            for program in programs[first:] + programs[:first]:
+            for program in orders[turn % len(orders)]:
                 times[program].append(piped_run(program))
+        medians = {p: statistics.median(t) for p, t in times.items()}
         row("Piped run of \"5 9 2\": wall time, median of "
-            f"{100 * opts.runs}", [statistics.median(times[p]) for p in programs],
+            f"{100 * opts.runs}", [medians[p] for p in programs],
             lambda s: f"{s * 1000:.2f} ms", goal)
+        noise.append(medians[copy] / medians[programs[0]])
 
     wall_times(programs, "at most 1.0 of previous")
     row("Piped run of \"5 9 2\": instructions, the program's own process",
@@ -212,7 +218,9 @@ def main():
     cpu = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
     print("\n" + textwrap.fill(
         f"Best of {opts.runs} runs but where a row says otherwise, the "
-        f"programs taking turns on one core; "
+        f"programs taking turns on one core; a copy of ours, and of static, "
+        f"in the same turns took {noise[0]:.3f} and {noise[1]:.3f} of their "
+        f"wall times; "
         f"{cpu[1] if cpu else platform.processor()}, "
         f"{os.cpu_count()} cores, Linux {platform.release()}, "
         f"{platform.libc_ver()[0]} {platform.libc_ver()[1]}.", 76))
