@@ -397,8 +397,8 @@ class Run:
                        "dd reading")
             self.press(b"q\r")
             self.until(lambda: b"Q" in self.shown[self.mark:], "dd's key")
-        elif verb == "delay":
-            time.sleep(0.02)  # less than the time the bytes of one key may come apart
+        elif verb == "delay":  # 20 ms, or the ms given
+            time.sleep(int(arg or 20) / 1000)
         elif verb == "close":  # the end of the input; "close output": its reader gone
             fd = next(fd for fd, name in self.outs.items() if name == "shown") if arg else self.into
             self.proc.stdin.close() if self.proc.stdin and not arg else os.close(fd)
