@@ -83,12 +83,11 @@ def keys():
         parts = ranges.split()
         spans = sorted({part for part in parts if "-" in part})
         for ends in itertools.product((0, 1), repeat=len(spans)):
-            key = [int(p.split("-")[ends[spans.index(p)]] if "-" in p else p, 16) for p in parts]
+            key = ["\\x" + (p.split("-")[ends[spans.index(p)]] if "-" in p else p) for p in parts]
             for apart in {False, len(key) > 1}:
-                typed = " | delay | ".join('type "%s"' % "".join("\\x%02x" % b for b in bytes_)
-                                           for bytes_ in ([[b] for b in key] if apart else [key]))
-                yield (f"{where} {bytes(key).hex()}" + " apart" * apart, "terminal-session-quiet",
-                       f'await prompt | type "5 9 2\\r" | await key-mode | {typed} | '
+                typed = ('" | delay | type "' if apart else "").join(key)
+                yield (f"{where} {''.join(key)}" + " apart" * apart, "terminal-session-quiet",
+                       f'await prompt | type "5 9 2\\r" | await key-mode | type "{typed}" | '
                        f'{"await taken | delay" if when == "soon" else "await gone"} | type "z" | exit 0 | unread 1')
 
 
@@ -116,16 +115,15 @@ def inputs(base, seed, drawn):
 def reads(command, oracle, sample, base=b"1 |-|2|3| +4| 5", seed=20261208, drawn=300):
     # Output to a file, not a pipe: Wine's server holds a pipe it inherited open for seconds.
     def run(args, stdin=subprocess.DEVNULL):
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            status = subprocess.run(args, stdin=stdin, stdout=out, stderr=err).returncode
-            out.seek(0), err.seek(0)
-            return out.read(), f"status {status}: {err.read().decode(errors='replace')}"
+        with tempfile.TemporaryFile() as out:
+            status = subprocess.run(args, stdin=stdin, stdout=out, stderr=subprocess.STDOUT).returncode
+            return out.seek(0) or out.read(), status
 
     def ours(path):
         with open(path, "rb") as file:
-            out, failed = run(command, file)
+            out, status = run(command, file)
             found = re.search(rb"(-?\d+)\r?\n", out)
-            return b"%s %d" % (found[1], os.lseek(file.fileno(), 0, os.SEEK_CUR)) if found else failed
+            return b"%s %d" % (found[1], os.lseek(file.fileno(), 0, os.SEEK_CUR)) if found else f"status {status}: {out}"
 
     chosen, windows = list(inputs(base, seed, drawn))[::sample], command[-1].endswith(".exe")
     print(f"{len(chosen)} inputs, one in {sample} of: every byte at each place of {base!r}, {drawn} "
@@ -134,9 +132,9 @@ def reads(command, oracle, sample, base=b"1 |-|2|3| +4| 5", seed=20261208, drawn
         paths = [Path(folder, str(n)) for n in range(len(chosen))]
         for path, text in zip(paths, chosen):
             path.write_bytes(text)
-        out, failed = run([*command[:-1], oracle, *paths])
+        out, status = run([*command[:-1], oracle, *paths])
         if len(scanf := out.split()) != 2 * len(chosen):
-            return print(f"scanf answered {len(scanf) // 2} of them, {failed}") or 1
+            return print(f"scanf answered {len(scanf) // 2} of them, status {status}: {out[-300:]}") or 1
         problems = [f"{text[:40]!r}: {mine}, but scanf {theirs}" for text, mine, theirs in zip(
             chosen, map(ours, paths), zip(scanf[::2], scanf[1::2])) if mine.split()[:2 - windows] != [*theirs][:2 - windows]]
     print(*problems[:20], sep="\n")
