@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Measures the program beside the previous release and the plain scanf
-version of the same dialogue, then its static build beside the previous
-release's and beside the least a static program can do for the same run,
-and prints the tables for BENCHMARKS.md. Times are given as ratios, which
+"""Measures the program beside release 1.4.0 ("previous") and the plain
+scanf version of the same dialogue, then its static build beside 1.4.0's
+and beside the least a static program can do for the same run, and prints
+the tables for BENCHMARKS.md. Times are given as ratios, which
 carry from one machine to another better than seconds.
 
   run.py PROGRAM PREVIOUS BASELINE STATIC PREVIOUS_STATIC FLOOR [--runs N]
@@ -217,7 +217,7 @@ def main():
           + " | ".join(f"{ms:.2f} ms" for _, ms in watched) + " |")
     cpu = re.search(r"model name\s*: (.*)", open("/proc/cpuinfo").read())
     print("\n" + textwrap.fill(
-        f"Best of {opts.runs} runs but where a row says otherwise, the "
+        f"Best of {opts.runs} runs except where a row says otherwise, the "
         f"programs taking turns on one core; a copy of ours, and of static, "
         f"in the same turns took {noise[0]:.3f} and {noise[1]:.3f} of their "
         f"wall times; "
