@@ -372,10 +372,11 @@ class Run:
                 taken = os.lseek(file.fileno(), 0, os.SEEK_CUR)
             assert self.fed == min(len(self.typed), taken + 2), f"took {self.fed}, of a file {taken}"
         elif verb == "type":
+            typed = data(arg)
             if self.at_terminal and PAUSE not in self.shown and self.settings[3] & termios.ECHO:
-                self.echo += data(arg).replace(b"\r", b"\r\n").replace(b"\x04", b"")
-            self.keyed += len(data(arg)) * (PAUSE in self.shown)
-            self.press(data(arg))
+                self.echo += typed.replace(b"\r", b"\r\n").replace(b"\x04", b"")
+            self.keyed += len(typed) * (PAUSE in self.shown)
+            self.press(typed)
         elif verb in ("run", "script", "nest", "stty"):  # typed to the shell at its prompt
             # stty may mend the settings a killed program left, and changes the shell's own
             self.until(self.prompt, "shell") if verb == "stty" else self.step("await", "shell")
