@@ -4,7 +4,7 @@
 #
 #   dialogue.py cases [--max-rss-kib=N] -- COMMAND...
 #   dialogue.py reads --oracle=PROGRAM [--sample=N] -- COMMAND...
-#   setsid -w dialogue.py scenarios|shells|keys -- COMMAND...
+#   setsid -w dialogue.py scenarios|shells|keys [--part=K/N] -- COMMAND...
 #   setsid -w dialogue.py walk [--seeds=N,...] [--moves=N] [--where=WHERE,...] -- COMMAND...
 #
 # cases: each row of cases.txt piped in, every run under N KiB of memory at its peak, and but for
@@ -12,10 +12,11 @@
 # LF, and what the command processor's pause writes after them is not compared.
 # reads: inputs made from the grammar of the read, each from a file: the report and where the read
 # left the file held against the oracle's, which reads with the C library's scanf.
-# scenarios, shells: each row of that table; keys: each key keys.txt makes; walk: cat as the oracle
-# of job control, a walk of moves a user and a shell make, with cat as the job and with the program
-# at its pause, where the engine is the shell with each start-up a parent may give, and under the
-# real shells. These make terminals, so they need a session of their own.
+# scenarios, shells: each row of that table (of a part, every Nth from the Kth); keys: each key
+# keys.txt makes; walk: cat as the oracle of job control, a walk of moves a user and a shell make,
+# with cat as the job and with the program at its pause, where the engine is the shell with each
+# start-up a parent may give, and under the real shells. These make terminals, so they need a
+# session of their own.
 import ast
 import contextlib
 import itertools
@@ -534,6 +535,7 @@ def main():
     table_name, command = sys.argv[1], sys.argv[split + 1:]
     options = dict(re.match(r"--([\w-]+)=(.*)", option).groups() for option in sys.argv[2:split])
     bound = int(options.get("max-rss-kib", 0))
+    part, parts = map(int, options.get("part", "1/1").split("/"))  # every Nth row, from the Kth
     if table_name == "reads":
         return reads(command, options["oracle"], int(options.get("sample", 1)))
     if table_name == "walk":
@@ -548,16 +550,18 @@ def main():
     elif table_name == "keys":
         rows = [(where, mode, steps, 9, "") for where, mode, steps in keys()]
     else:
-        # On one processor, the scenarios' and the shells' each their own where there are two, so
-        # that a race the program could lose to a shell is lost every time.
+        # On one processor, the scenarios' first part and the shells' or the second part each
+        # their own where there are two, so that a race the program could lose to a shell is lost
+        # every time.
         cpus = sorted(os.sched_getaffinity(0))
-        os.sched_setaffinity(0, {cpus[-(table_name == "shells")]})
+        os.sched_setaffinity(0, {cpus[-(table_name == "shells" or part == 2)]})
         rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), re.sub(r"\$(?![?\w])", sig, steps),
                  9, "") for where, mode, steps, each in table(f"{table_name}.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
                 for sig in (each or "").split() or [""]]
     # qemu-user keeps some of the host's real-time signals for itself and numbers the program's
     # otherwise, so a real-time signal sent to it is not the program's; and it reports a signal
     # that dumps core on stderr, as the program does not.
+    rows = rows[part - 1::parts]
     emulated = [row for row in rows if re.search(" (RT|ABRT|BUS|FPE|ILL|SEGV|TRAP)", row[0])
                 and Path(command[0]).name.startswith("qemu-")]
     rows = [row for row in rows if row not in emulated]
