@@ -191,6 +191,7 @@ class Run:
         self.mode, self.proc, self.shown, self.screen, self.echo, self.keyed = mode, None, b"", b"", b"", 0
         # hung: the terminal hung up, so no line end after the pause, no settings to compare.
         self.hung, self.piped_out = False, mode in ("terminal-piped-out", "terminal-out-other")
+        self.lost = False  # the terminal taken from the job: it ends writing nothing more
         # A real shell, interactive; it runs the program where the row says.
         self.shell = SHELLS.get(mode)
         # At a terminal; in a session of its own, as a terminal window's process or a shell.
@@ -224,6 +225,8 @@ class Run:
             self.io = dict.fromkeys(("stdin", "stdout", "stderr"), self.slave)
             if mode.endswith("-slow-reads"):
                 command = [*SLOW_READS, "-P", os.ttyname(self.slave), "-P", "/dev/tty", *command]
+            if way := re.search(r"-orphaned-(exit|wait)", mode):  # the script then exits, or waits
+                command = ["sh", "-c", f'sh -c \'"$@" </dev/tty & {way[1]}\' sh "$@" & exit', "sh", *command]
             self.outs[self.into] = "shown"
         elif mode.startswith("fifo"):  # one that no one ever opened to write, or that the test did
             os.mkfifo(path := Path(self.folder.name, "fifo"))
@@ -335,7 +338,7 @@ class Run:
     def hold(self, settings, group):  # as a shell gives the terminal to a job, or takes it back
         termios.tcsetattr(self.slave, termios.TCSANOW, settings)
         os.tcsetpgrp(self.slave, group)
-        self.holder = termios.tcgetattr(self.slave)
+        self.holder, self.lost = termios.tcgetattr(self.slave), group != self.proc.pid
 
     # Takes what is left to read at the terminal, as the shell would, and counts it. A read, not
     # FIONREAD, which misses what the terminal has not yet taken in and half a line.
@@ -474,7 +477,7 @@ class Run:
     # with no input left, and no process behind. Under a real shell: the shell's prompt on a line
     # of its own, with the status and the settings it must have; the shell then exits.
     def finish(self, wanted):
-        if self.shell:
+        if self.shell and self.proc.poll() is None:  # else the row ended it: its last status stands
             self.step("await", "shell")
             wanted = wanted if wanted >= 0 else 128 - wanted
             # The line the text was drawn again on ended once before the shell's prompt.
@@ -497,7 +500,7 @@ class Run:
             return
         again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
         expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not self.piped_out))
-        if status != 0 or self.hung:  # ended by a signal: up to the pause's text, or the prompt
+        if status != 0 or self.hung or self.lost:  # ended by a signal: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
