@@ -114,17 +114,17 @@ struct Pause {
 	bool redraw = false;
 	// The text stands again on the terminal, after the line stdout ends.
 	bool drawn = false;
+	// The key's terminal is the controlling one, with job control.
+	bool controlling = false;
 	// No shell can give the job the terminal again.
 	bool lost = false;
-	// The process that started the program: its end tells that the job
-	// has lost the terminal for good.
-	const pid_t parent = getppid();
 
 	Pause()
 	{
 		termios settings;
 		terminal = tcgetattr(STDIN_FILENO, &settings) == 0;
-		if (terminal && tcgetpgrp(STDIN_FILENO) >= 0) {
+		controlling = terminal && tcgetpgrp(STDIN_FILENO) >= 0;
+		if (controlling) {
 			const int own =
 			    open("/dev/tty", O_RDWR | O_NONBLOCK | O_NOCTTY);
 			if (own >= 0)
@@ -205,23 +205,28 @@ struct Pause {
 
 	// The terminal is asked, not a signal that may be switched off. On a
 	// terminal that is not the controlling one there is no job control,
-	// and it is the program's.
+	// and it is the program's; one that was, and no longer tells who holds
+	// it, has been taken from the session, whose leader has gone.
 	bool in_background() const
 	{
 		const pid_t holder_group = tcgetpgrp(fd);
-		return holder_group >= 0 && holder_group != getpgrp();
+		return holder_group < 0 ? controlling
+					: holder_group != getpgrp();
 	}
 
 	// In the background the pause reads as cat does, and the terminal
 	// answers as it answers cat: it stops the job by SIGTTIN, which acts
 	// once the round has given the signals back; or, where SIGTTIN is
 	// ignored or blocked or the job's group is orphaned, it refuses the
-	// read. Once the process that started the program has gone, no shell
-	// can give the job the terminal again, and the pause ends, as cat's
-	// read does; until then it waits, and asks again. Returns whether the
-	// pause ends.
+	// read. Where no shell can give the job the terminal again, the pause
+	// ends, as cat's read does; until then it waits, and asks again.
+	// Returns whether the pause ends.
 	bool background()
 	{
+		if (tcgetpgrp(fd) < 0) {
+			lost = true;
+			return true;
+		}
 		unsigned char byte;
 		const ssize_t got =
 		    on_terminal([&] { return read(fd, &byte, 1); });
@@ -232,13 +237,25 @@ struct Pause {
 			return false;
 		if (errno != EIO)
 			return true;
-		if (getppid() == parent) {
+		if (can_be_given_back()) {
 			(void)pselect(0, nullptr, nullptr, nullptr,
 				      &terminal_check, &let_in);
 			return false;
 		}
 		lost = true;
 		return true;
+	}
+
+	// Where SIGTTIN would have stopped the job, the terminal refuses the
+	// read only to a group that is orphaned. Elsewhere the process that
+	// started the program must still be of its session: once it has gone,
+	// even before the pause began, the program is handed to a process of
+	// another session.
+	bool can_be_given_back() const
+	{
+		const bool could_stop =
+		    taken[SIGTTIN] && sigismember(&let_in, SIGTTIN) == 0;
+		return !could_stop && getsid(getppid()) == getsid(0);
 	}
 
 	// Sets key mode, made from the holder's settings, so that what was set
