@@ -118,6 +118,9 @@ struct Pause {
 	bool controlling = false;
 	// No shell can give the job the terminal again.
 	bool lost = false;
+	// The process that started the program: its end tells that the job
+	// has lost the terminal for good.
+	const pid_t parent = getppid();
 
 	Pause()
 	{
@@ -247,15 +250,14 @@ struct Pause {
 	}
 
 	// Where SIGTTIN would have stopped the job, the terminal refuses the
-	// read only to a group that is orphaned. Elsewhere the process that
-	// started the program must still be of its session: once it has gone,
-	// even before the pause began, the program is handed to a process of
-	// another session.
+	// read only to a group that is orphaned, also where the process that
+	// started the program had gone before the pause began. Elsewhere that
+	// process must still be there.
 	bool can_be_given_back() const
 	{
 		const bool could_stop =
 		    taken[SIGTTIN] && sigismember(&let_in, SIGTTIN) == 0;
-		return !could_stop && getsid(getppid()) == getsid(0);
+		return !could_stop && getppid() == parent;
 	}
 
 	// Sets key mode, made from the holder's settings, so that what was set
