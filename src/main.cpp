@@ -84,8 +84,7 @@ int main()
 	if (c > largest)
 		largest = c;
 
-	(void)std::printf("\nNajveci broj je: %d", largest);
-	(void)std::printf("\n");
+	(void)std::printf("\nNajveci broj je: %d\n", largest);
 	wait_for_key();
 	return 0;
 }
