@@ -226,6 +226,7 @@ struct Pause {
 	// Returns whether the pause ends.
 	bool background()
 	{
+		// The session's leader has gone, and the terminal with it.
 		if (tcgetpgrp(fd) < 0) {
 			lost = true;
 			return true;
