@@ -500,7 +500,7 @@ class Run:
             return
         again = (b"\r" + PAUSE) * self.again  # each time drawn again on the terminal
         expected = self.expected.replace(PAUSE, PAUSE + again * (self.at_terminal and not self.piped_out))
-        if status != 0 or self.hung or self.lost:  # ended by a signal: up to the pause's text, or the prompt
+        if status != 0 or self.hung or self.lost:  # ended by a signal, or cut off: up to the pause's text, or the prompt
             expected = expected[:expected.rindex(PAUSE) + len(PAUSE) if PAUSE in self.shown
                                 else expected.index(b":") + 1]
         if self.at_terminal:  # what was typed at the prompt is echoed
@@ -561,10 +561,10 @@ def main():
         rows = [(f"{where} {sig}".rstrip(), mode.replace("$", sig), re.sub(r"\$(?![?\w])", sig, steps),
                  9, "") for where, mode, steps, each in table(f"{table_name}.txt", r"^(\S+)\s+(.*?)(?:\s+for (.*))?$")
                 for sig in (each or "").split() or [""]]
+    rows = rows[part - 1::parts]
     # qemu-user keeps some of the host's real-time signals for itself and numbers the program's
     # otherwise, so a real-time signal sent to it is not the program's; and it reports a signal
     # that dumps core on stderr, as the program does not.
-    rows = rows[part - 1::parts]
     emulated = [row for row in rows if re.search(" (RT|ABRT|BUS|FPE|ILL|SEGV|TRAP)", row[0])
                 and Path(command[0]).name.startswith("qemu-")]
     rows = [row for row in rows if row not in emulated]
