@@ -316,9 +316,16 @@ class Run:
         with contextlib.suppress(OSError):
             return int(re.search(rb"rchar: (\d+)", Path(f"/proc/{self.pid()}/io").read_bytes())[1])
 
-    def state(self, pid=0):  # a process's, the program's by default: False once it has gone
-        stat = Path(f"/proc/{pid if pid != 0 else self.pid()}/stat")
-        return pid is not None and stat.exists() and stat.read_text().rsplit(") ", 1)[1][0]
+    # A process's state, the program's by default; False once it has gone. Stopped or ended only
+    # once every thread has (qemu-user runs two): only then is its parent told, so that a shell's
+    # fg continues it and a shell that waits goes on. A tracing stop, "t", is a thread's own.
+    def state(self, pid=0):
+        def of(stat):
+            with contextlib.suppress(OSError):  # gone meanwhile
+                return stat.read_text().rsplit(") ", 1)[1][0]
+        proc = Path(f"/proc/{pid if pid != 0 else self.pid()}")
+        main, threads = of(proc / "stat"), {of(stat) for stat in proc.glob("task/*/stat")}
+        return main is not None and ("R" if main in "TZ" and threads - {main, None} else main)
 
     # The real shell's, the last on the screen but for busybox's question where the cursor is, new
     # since the mark. Not always at the start of a line: a shell's prompt follows what a job killed
