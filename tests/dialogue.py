@@ -495,10 +495,11 @@ class Run:
         status = self.proc.wait(PATIENCE)
         self.read()
         # Wine's server outlives a run by design. A zombie is not counted: an orphan's stays until
-        # the first process reaps it, which some containers' never do.
-        assert self.windows or subprocess.run(["pgrep", "-r", "D,R,S,T,t", "-s" if self.own_session
-                                               else "-g", str(self.proc.pid)]).returncode, \
-            "a process left behind"
+        # the first process reaps it, which some containers' never do. A script whose job has just
+        # ended is given the time to end too.
+        self.until(lambda: self.windows or subprocess.run(
+            ["pgrep", "-r", "D,R,S,T,t", "-s" if self.own_session else "-g", str(self.proc.pid)],
+            stdout=subprocess.DEVNULL).returncode, "no process left behind", patience=1)
         # Stderr first: where Wine cannot start, it says why there.
         assert not (err := self.err.seek(0) or self.err.read()), f"stderr {err!r}"
         self.status = self.status if self.shell else status
