@@ -160,7 +160,7 @@ def walk(where, command, seed, moves):
             return "running, " + ("holding the terminal" if holds() else "the settings " + (
                 "its holder's" if termios.tcgetattr(run.slave) == run.holder else "another's"))
         with contextlib.suppress(ChildProcessError):  # not the engine's child
-            # Not yet reported where another thread (qemu-user's) has still to stop.
+            # Not yet reported in the instant between the last thread's stop and its report.
             stop = os.waitid(os.P_PID, pid, os.WSTOPPED | os.WNOHANG | os.WNOWAIT)
             return "stopped by " + signal.Signals(stop.si_status).name if stop else "stopping"
         return "stopped"
